@@ -1,0 +1,6 @@
+# Cross-compiles for 32-bit Windows with Debian's mingw-w64. The -posix
+# compilers carry std::mutex, which GoogleTest needs.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,145 @@
+// The settings store over the registry and Windows profile strings.
+//
+// Buffers are fixed and caller-owned; every copy is bounded and every text we
+// hand back ends in a NUL that we wrote ourselves, since the registry may hold
+// a string without one.
+#include "profile.h"
+
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// Copies src into dst, cut to size - 1 characters; dst always ends in a NUL.
+void CopyText(char* dst, size_t size, const char* src) {
+  size_t length = strnlen(src, size - 1);
+  memmove(dst, src, length);
+  dst[length] = '\0';
+}
+
+bool FitsIn(const char* text, size_t size) {
+  return strnlen(text, size) < size;
+}
+
+// Reads an INI integer as the C runtime does (blanks, sign, digits), held to
+// the 32-bit range instead of overflowing.
+int ParseDecimal(const char* text) {
+  long long value = strtoll(text, NULL, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+// A key that this store's open created is seeded: reads write their defaults.
+bool SeedsKey(const ProfileStore* store) {
+  return store->disposition == REG_CREATED_NEW_KEY;
+}
+
+}  // namespace
+
+void ProfileOpen(const char* iniFile, const char* name, ProfileStore* store, int useRegistry) {
+  store->key = NULL;
+  store->disposition = 0;
+  store->iniFile[0] = '\0';
+  store->section[0] = '\0';
+  store->useRegistry = useRegistry;
+  if (name == NULL) name = "";
+
+  // A name or path that does not fit is refused whole, never cut: a cut name
+  // could address another product's store. A refused store holds no key and an
+  // empty section, and every read then yields its default.
+  if (useRegistry && name[0] != '\0' && FitsIn(name, kProfileMaxRegistryName + 1)) {
+    char subkey[256];
+    snprintf(subkey, sizeof(subkey), "Software\\Varnolt\\%s", name);
+    HKEY key = NULL;
+    DWORD disposition = 0;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, subkey, 0, const_cast<char*>(name),
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &key,
+                        &disposition) == ERROR_SUCCESS) {
+      store->key = key;
+      store->disposition = disposition;
+    }
+  }
+  bool iniFits = iniFile == NULL || FitsIn(iniFile, sizeof(store->iniFile));
+  if (iniFile != NULL && iniFits) CopyText(store->iniFile, sizeof(store->iniFile), iniFile);
+  if (iniFits && FitsIn(name, sizeof(store->section))) {
+    CopyText(store->section, sizeof(store->section), name);
+  }
+}
+
+int ProfileGetInt(ProfileStore* store, const char* valueName, int defaultValue) {
+  if (store->useRegistry) {
+    if (store->key == NULL) return defaultValue;
+    DWORD slot = static_cast<DWORD>(defaultValue);
+    if (SeedsKey(store)) {
+      RegSetValueExA(store->key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&slot),
+                     sizeof(slot));
+      return defaultValue;
+    }
+    // The stored type is not examined: the bytes the value holds, up to four,
+    // overwrite the default's in the little-endian slot. A failed query may
+    // leave the slot undefined, so failure returns the default itself.
+    DWORD type = 0;
+    DWORD size = sizeof(slot);
+    if (RegQueryValueExA(store->key, valueName, NULL, &type, reinterpret_cast<BYTE*>(&slot),
+                         &size) != ERROR_SUCCESS) {
+      return defaultValue;
+    }
+    return static_cast<int>(slot);
+  }
+
+  if (store->section[0] == '\0') return defaultValue;
+  char defaultText[32];
+  char text[32];
+  snprintf(defaultText, sizeof(defaultText), "%ld", static_cast<long>(defaultValue));
+  GetPrivateProfileStringA(store->section, valueName, defaultText, text, sizeof(text),
+                           store->iniFile);
+  text[sizeof(text) - 1] = '\0';
+  return ParseDecimal(text);
+}
+
+void ProfileGetString(ProfileStore* store, const char* valueName, const char* defaultText,
+                      char* out, int outSize) {
+  if (out == NULL || outSize < 1) return;
+  const size_t size = static_cast<size_t>(outSize);
+  if (defaultText == NULL) defaultText = "";
+  const bool inPlace = out == defaultText;
+  const bool readsRegistry = store->useRegistry && store->key != NULL;
+  const bool readsIni = !store->useRegistry && store->section[0] != '\0';
+
+  if (readsRegistry && SeedsKey(store)) {
+    RegSetValueExA(store->key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultText),
+                   static_cast<DWORD>(strlen(defaultText) + 1));
+  } else if (readsRegistry) {
+    if (!inPlace) CopyText(out, size, defaultText);
+    // One byte is held back for the NUL we write after whatever arrives.
+    DWORD type = 0;
+    DWORD got = static_cast<DWORD>(size - 1);
+    if (RegQueryValueExA(store->key, valueName, NULL, &type, reinterpret_cast<BYTE*>(out), &got) ==
+            ERROR_SUCCESS &&
+        got <= size - 1) {
+      out[got] = '\0';
+      return;
+    }
+    // A failed query may leave the buffer undefined: put the default back.
+  } else if (readsIni) {
+    GetPrivateProfileStringA(store->section, valueName, defaultText, out,
+                             static_cast<DWORD>(size), store->iniFile);
+    out[size - 1] = '\0';
+    return;
+  }
+  if (inPlace) {
+    out[size - 1] = '\0';
+  } else {
+    CopyText(out, size, defaultText);
+  }
+}
+
+void ProfileClose(ProfileStore* store) {
+  if (store->useRegistry && store->key != NULL) {
+    RegCloseKey(store->key);
+    store->key = NULL;
+  }
+}

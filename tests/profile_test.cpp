@@ -1,0 +1,303 @@
+// The settings store against the real registry and profile strings under Wine.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "profile.h"
+#include "test_support.h"
+
+namespace {
+
+// An output buffer with guard bytes on both sides, to catch writes past it.
+struct GuardedBuffer {
+  static const int kGuard = 16;
+  explicit GuardedBuffer(int size) : size(size), bytes(size + 2 * kGuard, '\xa5') {}
+  char* data() { return &bytes[kGuard]; }
+  std::string text() { return std::string(data(), strnlen(data(), size)); }
+  bool GuardsIntact() const {
+    for (int i = 0; i < kGuard; ++i) {
+      if (bytes[i] != '\xa5' || bytes[kGuard + size + i] != '\xa5') return false;
+    }
+    return true;
+  }
+  bool Terminated() { return memchr(data(), '\0', size) != nullptr; }
+  int size;
+  std::string bytes;
+};
+
+std::string ReadString(ProfileStore* store, const char* valueName, const char* defaultText,
+                       int size = 1024) {
+  GuardedBuffer out(size);
+  ProfileGetString(store, valueName, defaultText, out.data(), size);
+  EXPECT_TRUE(out.GuardsIntact()) << valueName;
+  EXPECT_TRUE(out.Terminated()) << valueName;
+  return out.text();
+}
+
+TEST(ProfileNewKey, OpenCreatesKeyWithNameAsClassAndReadsSeedDefaults) {
+  TestStore store("seed");
+  ProfileStore profile;
+  ProfileOpen(NULL, store.c_str(), &profile, 1);
+  ASSERT_NE(profile.key, nullptr);
+  EXPECT_EQ(profile.disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  EXPECT_EQ(KeyClass(StoreKeyPath(store.name())), store.name());
+  EXPECT_STREQ(profile.iniFile, "");
+
+  EXPECT_EQ(ProfileGetInt(&profile, "inscount", 0), 0);
+  EXPECT_EQ(ProfileGetInt(&profile, "other", -7), -7);
+  EXPECT_EQ(ReadString(&profile, "ins0", ""), "");
+  EXPECT_EQ(ReadString(&profile, "label", "fallback"), "fallback");
+  ProfileClose(&profile);
+  EXPECT_EQ(profile.key, nullptr);
+
+  const DWORD zero = 0;
+  const DWORD minusSeven = static_cast<DWORD>(-7);
+  std::vector<RegistryValue> expected = {
+      {"ins0", REG_SZ, std::string(1, '\0')},
+      {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&zero), 4)},
+      {"label", REG_SZ, std::string("fallback", 9)},
+      {"other", REG_DWORD, std::string(reinterpret_cast<const char*>(&minusSeven), 4)},
+  };
+  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), expected);
+
+  // The next open finds the key it seeded, and reads instead of writing.
+  ProfileOpen(NULL, store.c_str(), &profile, 1);
+  EXPECT_EQ(profile.disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  EXPECT_EQ(ProfileGetInt(&profile, "other", 3), -7);
+  EXPECT_EQ(ReadString(&profile, "label", ""), "fallback");
+  ProfileClose(&profile);
+}
+
+TEST(ProfileNewKey, SeedingOverwritesValuesWrittenAfterTheOpen) {
+  TestStore store("overwrite");
+  ProfileStore profile;
+  ProfileOpen(NULL, store.c_str(), &profile, 1);
+  store.SetDword("inscount", 4);
+  store.SetString("ins0", "C:\\late.prc");
+  EXPECT_EQ(ProfileGetInt(&profile, "inscount", 0), 0);
+  EXPECT_EQ(ReadString(&profile, "ins0", ""), "");
+  ProfileClose(&profile);
+  std::vector<RegistryValue> values = Snapshot(StoreKeyPath(store.name()));
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].data, std::string(1, '\0'));  // ins0
+  EXPECT_EQ(values[1].data, std::string(4, '\0'));  // inscount
+}
+
+TEST(ProfileNewKey, InPlaceReadWritesTheBufferAndLeavesItAlone) {
+  TestStore store("inplace-new");
+  ProfileStore profile;
+  ProfileOpen(NULL, store.c_str(), &profile, 1);
+  char buffer[64] = "C:\\seed.prc";
+  ProfileGetString(&profile, "ins0", buffer, buffer, sizeof(buffer));
+  ProfileClose(&profile);
+  EXPECT_STREQ(buffer, "C:\\seed.prc");
+  std::vector<RegistryValue> values = Snapshot(StoreKeyPath(store.name()));
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].data, std::string("C:\\seed.prc", 12));
+}
+
+class ProfileExistingKey : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store.SetDword("inscount", 5);
+    store.SetDword("negative", static_cast<DWORD>(-3));
+    store.SetString("ins0", "C:\\Program Files\\Product\\app.prc");
+    store.SetString("fits", std::string(1022, 'a'));
+    store.SetString("toolong", std::string(1023, 'b'));
+    store.SetRaw("unterminated", REG_SZ, std::string(15, 'c'));
+    store.SetRaw("binary8", REG_BINARY, "\x01\x02\x03\x04\x05\x06\x07\x08");
+    store.SetRaw("binary2", REG_BINARY, "\x01\x02");
+    store.SetString("digits", "7");
+    before = Snapshot(StoreKeyPath(store.name()));
+    ProfileOpen(store.c_str(), store.c_str(), &profile, 1);
+    ASSERT_NE(profile.key, nullptr);
+    ASSERT_EQ(profile.disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  }
+  void TearDown() override {
+    ProfileClose(&profile);
+    EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before) << "an existing key was written";
+  }
+  TestStore store{"existing"};
+  ProfileStore profile;
+  std::vector<RegistryValue> before;
+};
+
+TEST_F(ProfileExistingKey, IntegersComeFromDwordsAndMissingOnesFromTheDefault) {
+  EXPECT_EQ(ProfileGetInt(&profile, "inscount", 0), 5);
+  EXPECT_EQ(ProfileGetInt(&profile, "negative", 0), -3);
+  EXPECT_EQ(ProfileGetInt(&profile, "absent", 42), 42);
+}
+
+TEST_F(ProfileExistingKey, IntegersTakeWhateverBytesFitTheSlot) {
+  // The type is not examined: up to four bytes overwrite the default's, low first.
+  EXPECT_EQ(ProfileGetInt(&profile, "binary2", 0x11223344), 0x11220201);
+  EXPECT_EQ(ProfileGetInt(&profile, "digits", 0), '7');
+  // More than four bytes cannot be read at all.
+  EXPECT_EQ(ProfileGetInt(&profile, "binary8", 9), 9);
+}
+
+TEST_F(ProfileExistingKey, StringsComeWholeOrNotAtAll) {
+  EXPECT_EQ(ReadString(&profile, "ins0", ""), "C:\\Program Files\\Product\\app.prc");
+  EXPECT_EQ(ReadString(&profile, "absent", "dflt"), "dflt");
+  EXPECT_EQ(ReadString(&profile, "fits", ""), std::string(1022, 'a'));
+  EXPECT_EQ(ReadString(&profile, "toolong", "dflt"), "dflt");
+  EXPECT_EQ(ReadString(&profile, "ins0", "dflt", 8), "dflt");
+  EXPECT_EQ(ReadString(&profile, "ins0", "", 1), "");
+}
+
+TEST_F(ProfileExistingKey, StringsAreTerminatedWhateverTheRegistryHolds) {
+  EXPECT_EQ(ReadString(&profile, "unterminated", "", 16), std::string(15, 'c'));
+  EXPECT_EQ(ReadString(&profile, "unterminated", "", 1024), std::string(15, 'c'));
+  EXPECT_EQ(ReadString(&profile, "inscount", "", 1024), "\x05");
+  EXPECT_EQ(ReadString(&profile, "binary8", "", 1024), "\x01\x02\x03\x04\x05\x06\x07\x08");
+}
+
+TEST_F(ProfileExistingKey, InPlaceReadsReplaceTheBufferOnlyWhenAValueIsThere) {
+  char buffer[1024] = "kept";
+  ProfileGetString(&profile, "absent", buffer, buffer, sizeof(buffer));
+  EXPECT_STREQ(buffer, "kept");
+  ProfileGetString(&profile, "ins0", buffer, buffer, sizeof(buffer));
+  EXPECT_STREQ(buffer, "C:\\Program Files\\Product\\app.prc");
+}
+
+// Names the registry mode refuses, and names it takes as they stand.
+TEST(ProfileNames, EmptyAndOverlongNamesOpenNoKeyAndWriteNothing) {
+  const std::string maker = "Software\\Varnolt";
+  std::vector<RegistryValue> makerBefore = Snapshot(maker);
+  TestStore longest("");
+  std::string tooLong = longest.name() + std::string(kProfileMaxRegistryName + 1 -
+                                                         longest.name().size(), 'x');
+  for (const std::string& name : {std::string(), tooLong, tooLong + std::string(40, 'y')}) {
+    ProfileStore profile;
+    ProfileOpen(name.c_str(), name.c_str(), &profile, 1);
+    EXPECT_EQ(profile.key, nullptr) << name.size();
+    EXPECT_EQ(ProfileGetInt(&profile, "inscount", 6), 6);
+    EXPECT_EQ(ReadString(&profile, "ins0", "d"), "d");
+    ProfileClose(&profile);
+    if (!name.empty()) {
+      EXPECT_FALSE(KeyExists(StoreKeyPath(name))) << name.size();
+      EXPECT_FALSE(KeyExists(StoreKeyPath(name.substr(0, kProfileMaxRegistryName))));
+    }
+  }
+  EXPECT_EQ(Snapshot(maker), makerBefore);
+}
+
+TEST(ProfileNames, LongestNameAndSpecialCharactersAddressTheirOwnKey) {
+  TestStore base("names");
+  std::string longest =
+      base.name() + std::string(kProfileMaxRegistryName - base.name().size(), 'z');
+  for (const std::string& name : {longest, base.name() + "*?", base.name() + "\\nested"}) {
+    ProfileStore profile;
+    ProfileOpen(NULL, name.c_str(), &profile, 1);
+    ASSERT_NE(profile.key, nullptr) << name;
+    EXPECT_EQ(profile.disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+    EXPECT_EQ(ProfileGetInt(&profile, "inscount", 0), 0);
+    ProfileClose(&profile);
+    EXPECT_EQ(Snapshot(StoreKeyPath(name)).size(), 1u) << name;
+    RegDeleteTreeA(HKEY_CURRENT_USER, StoreKeyPath(name).c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, StoreKeyPath(name).c_str());
+  }
+}
+
+TEST(ProfileNames, KeyThatCannotBeCreatedYieldsDefaults) {
+  // A non-volatile key cannot be created under a volatile one.
+  TestStore parent("volatile");
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, StoreKeyPath(parent.name()).c_str(), 0, NULL,
+                            REG_OPTION_VOLATILE, KEY_ALL_ACCESS, NULL, &key, NULL),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  std::string child = parent.name() + "\\child";
+  ProfileStore profile;
+  ProfileOpen(NULL, child.c_str(), &profile, 1);
+  EXPECT_EQ(profile.key, nullptr);
+  EXPECT_EQ(ProfileGetInt(&profile, "inscount", 2), 2);
+  EXPECT_EQ(ReadString(&profile, "ins0", "d"), "d");
+  ProfileClose(&profile);
+  EXPECT_FALSE(KeyExists(StoreKeyPath(child)));
+}
+
+class ProfileIni : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof(temp), temp);
+    path = std::string(temp) + "handoff-profile-" + std::to_string(GetCurrentProcessId()) + ".ini";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const std::string text =
+        "[other]\r\ncount=99\r\n"
+        "[Product]\r\n"
+        "count=12abc\r\n"
+        "letters=abc\r\n"
+        "spaced=   -40 \r\n"
+        "huge=99999999999\r\n"
+        "tiny=-99999999999\r\n"
+        "name=\"quoted text\"\r\n"
+        "; comment=1\r\n"
+        "long=" + std::string(300, 'L') + "\r\n";
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
+    CloseHandle(file);
+  }
+  void TearDown() override {
+    DeleteFileA(path.c_str());
+  }
+  std::string path;
+};
+
+TEST_F(ProfileIni, IntegersParseLeadingDigitsAndSaturate) {
+  ProfileStore profile;
+  ProfileOpen(path.c_str(), "Product", &profile, 0);
+  EXPECT_EQ(profile.key, nullptr);
+  EXPECT_EQ(ProfileGetInt(&profile, "count", 0), 12);
+  EXPECT_EQ(ProfileGetInt(&profile, "letters", 5), 0);
+  EXPECT_EQ(ProfileGetInt(&profile, "spaced", 0), -40);
+  EXPECT_EQ(ProfileGetInt(&profile, "huge", 0), 2147483647);
+  EXPECT_EQ(ProfileGetInt(&profile, "tiny", 0), -2147483647 - 1);
+  EXPECT_EQ(ProfileGetInt(&profile, "comment", 8), 8);
+  EXPECT_EQ(ProfileGetInt(&profile, "absent", -9), -9);
+  ProfileClose(&profile);
+  EXPECT_FALSE(KeyExists(StoreKeyPath("Product")));
+}
+
+TEST_F(ProfileIni, StringsFollowTheProfileRulesAndStayInTheBuffer) {
+  ProfileStore profile;
+  ProfileOpen(path.c_str(), "product", &profile, 0);
+  EXPECT_EQ(ReadString(&profile, "NAME", ""), "quoted text");
+  EXPECT_EQ(ReadString(&profile, "absent", "dflt"), "dflt");
+  EXPECT_EQ(ReadString(&profile, "long", "", 32), std::string(31, 'L'));
+  char buffer[32] = "same";
+  ProfileGetString(&profile, "absent", buffer, buffer, sizeof(buffer));
+  EXPECT_STREQ(buffer, "same");
+  ProfileClose(&profile);
+}
+
+TEST_F(ProfileIni, MissingFileSectionOrOverlongNamesGiveDefaults) {
+  ProfileStore profile;
+  ProfileOpen((path + ".missing").c_str(), "Product", &profile, 0);
+  EXPECT_EQ(ProfileGetInt(&profile, "count", 3), 3);
+  ProfileOpen(path.c_str(), "Nowhere", &profile, 0);
+  EXPECT_EQ(ProfileGetInt(&profile, "count", 3), 3);
+  EXPECT_EQ(ReadString(&profile, "count", "d"), "d");
+
+  std::string longSection(260, 'S');
+  ProfileOpen(path.c_str(), longSection.c_str(), &profile, 0);
+  EXPECT_STREQ(profile.section, "");
+  EXPECT_EQ(ProfileGetInt(&profile, "count", 4), 4);
+  std::string longPath = path + std::string(260, 'p');
+  ProfileOpen(longPath.c_str(), "Product", &profile, 0);
+  EXPECT_STREQ(profile.iniFile, "");
+  EXPECT_EQ(ProfileGetInt(&profile, "count", 4), 4);
+  EXPECT_EQ(ReadString(&profile, "name", "d"), "d");
+
+  ProfileOpen(NULL, "Product", &profile, 0);
+  EXPECT_STREQ(profile.iniFile, "");
+  EXPECT_STREQ(profile.section, "Product");
+  ProfileClose(&profile);
+  EXPECT_EQ(profile.key, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,175 @@
+// The scheduling run against the real registry and shell under Wine, with a
+// recording handler standing in for the handheld's desktop software.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "schedule.h"
+#include "test_support.h"
+
+namespace {
+
+using Files = std::vector<std::string>;
+
+class ScheduleRunTest : public ::testing::Test {
+ protected:
+  // Runs with the store name as the one argument, as the program is started.
+  void Run(const std::string& storeName) {
+    std::string program = "handoff.exe";
+    std::string argument = storeName;
+    char* argv[] = {&program[0], &argument[0], nullptr};
+    ScheduleRun(2, argv, owner.hwnd());
+  }
+  // Fills an existing key and remembers its values, which no run may change.
+  void WriteList(int count, const Files& entries) {
+    store.SetDword("inscount", static_cast<DWORD>(count));
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (!entries[i].empty()) store.SetString(("ins" + std::to_string(i)).c_str(), entries[i]);
+    }
+    before = Snapshot(StoreKeyPath(store.name()));
+  }
+  void ExpectListUnchanged() {
+    EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);
+  }
+
+  TestStore store{"run"};
+  OwnerWindow owner;
+  OpenRecorder recorder;
+  std::vector<RegistryValue> before;
+};
+
+TEST_F(ScheduleRunTest, HandsEveryEntryOverInOrderThenClosesTheWindow) {
+  Files files = {recorder.MakeFile("first"), recorder.MakeFile("second")};
+  WriteList(2, files);
+  Run(store.name());
+  EXPECT_TRUE(owner.TakeCloseRequest());
+  EXPECT_EQ(recorder.Opened(2), files);
+  ExpectListUnchanged();
+}
+
+TEST_F(ScheduleRunTest, SkipsMissingAndEmptyEntries) {
+  Files files = {recorder.MakeFile("a"), "", recorder.MakeFile("c"), ""};
+  WriteList(4, files);
+  store.SetString("ins3", "");
+  before = Snapshot(StoreKeyPath(store.name()));
+  Run(store.name());
+  EXPECT_TRUE(owner.TakeCloseRequest());
+  EXPECT_EQ(recorder.Opened(2), (Files{files[0], files[2]}));
+  ExpectListUnchanged();
+}
+
+TEST_F(ScheduleRunTest, ZeroOrNegativeCountHandsNothingOverAndCloses) {
+  for (int count : {0, -1, -2147483647 - 1}) {
+    WriteList(count, {recorder.MakeFile("never")});
+    Run(store.name());
+    EXPECT_TRUE(owner.TakeCloseRequest()) << count;
+    ExpectListUnchanged();
+  }
+  EXPECT_EQ(recorder.Opened(0), Files{});
+}
+
+TEST_F(ScheduleRunTest, MissingKeyIsCreatedWithACountOfZeroAndCloses) {
+  ASSERT_FALSE(store.Exists());
+  Run(store.name());
+  EXPECT_TRUE(owner.TakeCloseRequest());
+  const DWORD zero = 0;
+  std::vector<RegistryValue> expected = {
+      {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&zero), 4)}};
+  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), expected);
+  EXPECT_EQ(KeyClass(StoreKeyPath(store.name())), store.name());
+}
+
+TEST_F(ScheduleRunTest, RefusalStopsTheRunAndLeavesTheWindowOpen) {
+  // Neither a file with no handler nor a missing file is accepted; what follows is never tried.
+  for (const std::string& refused :
+       {recorder.MakeUnassociatedFile("nohandler"), recorder.MissingFile("gone")}) {
+    Files files = {recorder.MakeFile("before"), refused, recorder.MakeFile("after")};
+    WriteList(3, files);
+    Run(store.name());
+    EXPECT_FALSE(owner.TakeCloseRequest()) << refused;
+    ExpectListUnchanged();
+  }
+  EXPECT_EQ(recorder.Opened(2), (Files{recorder.MakeFile("before"), recorder.MakeFile("before")}));
+}
+
+TEST_F(ScheduleRunTest, PressingOkAgainAfterARefusalStartsAgainAtTheFirstEntry) {
+  Files files = {recorder.MakeFile("one"), recorder.MakeUnassociatedFile("two")};
+  WriteList(2, files);
+  Run(store.name());
+  EXPECT_FALSE(owner.TakeCloseRequest());
+  // The refused file now has a handler, as after the user fixed the problem.
+  std::string fixed = recorder.MakeFile("two");
+  store.SetString("ins1", fixed);
+  Run(store.name());
+  EXPECT_TRUE(owner.TakeCloseRequest());
+  EXPECT_EQ(recorder.Opened(3), (Files{files[0], files[0], fixed}));
+}
+
+TEST_F(ScheduleRunTest, BadlyTypedListsAreReadAsStoredAndNeverWritten) {
+  // A count that cannot be read is no count; an entry of the wrong type is
+  // handed over as the text its bytes make, and the shell refuses it.
+  store.SetRaw("inscount", REG_BINARY, std::string("\x02\0\0\0\0\0\0\0", 8));
+  store.SetString("ins0", recorder.MakeFile("x"));
+  before = Snapshot(StoreKeyPath(store.name()));
+  Run(store.name());
+  EXPECT_TRUE(owner.TakeCloseRequest());
+  ExpectListUnchanged();
+
+  store.SetDword("inscount", 2);
+  store.SetDword("ins0", 5);
+  store.SetRaw("ins1", REG_SZ, "C:\\unterminated");
+  before = Snapshot(StoreKeyPath(store.name()));
+  Run(store.name());
+  EXPECT_FALSE(owner.TakeCloseRequest());
+  ExpectListUnchanged();
+  EXPECT_EQ(recorder.Opened(0), Files{});
+}
+
+TEST_F(ScheduleRunTest, EntryTooLongForTheBufferIsSkipped) {
+  std::string path = recorder.MakeFile("short");
+  WriteList(2, {std::string(1023, 'q'), path});
+  Run(store.name());
+  EXPECT_TRUE(owner.TakeCloseRequest());
+  EXPECT_EQ(recorder.Opened(1), Files{path});
+  ExpectListUnchanged();
+}
+
+TEST(ScheduleRunArguments, WithoutAUsableStoreNameNothingIsReadAndTheWindowStays) {
+  OwnerWindow owner;
+  std::vector<RegistryValue> makerBefore = Snapshot("Software\\Varnolt");
+  std::string program = "handoff.exe";
+  char* alone[] = {&program[0], nullptr};
+  ScheduleRun(1, alone, owner.hwnd());
+  EXPECT_FALSE(owner.TakeCloseRequest());
+
+  TestStore base("args");
+  std::string empty;
+  std::string overlong = base.name() + std::string(239 - base.name().size(), 'n');
+  std::string huge(5000, 'h');
+  for (std::string* name : {&empty, &overlong, &huge}) {
+    char* argv[] = {&program[0], &(*name)[0], nullptr};
+    ScheduleRun(2, argv, owner.hwnd());
+    EXPECT_FALSE(owner.TakeCloseRequest()) << name->size();
+    if (!name->empty()) {
+      EXPECT_FALSE(KeyExists(StoreKeyPath(name->substr(0, 238))));
+    }
+  }
+  EXPECT_FALSE(KeyExists(StoreKeyPath(huge.substr(0, 1023))));
+  EXPECT_EQ(Snapshot("Software\\Varnolt"), makerBefore);
+}
+
+TEST(ScheduleRunArguments, FurtherArgumentsAreIgnored) {
+  OwnerWindow owner;
+  TestStore store("extra");
+  std::string program = "handoff.exe";
+  std::string name = store.name();
+  std::string other = "handoff-test-not-this-one";
+  char* argv[] = {&program[0], &name[0], &other[0], nullptr};
+  ScheduleRun(3, argv, owner.hwnd());
+  EXPECT_TRUE(owner.TakeCloseRequest());
+  EXPECT_TRUE(store.Exists());
+  EXPECT_FALSE(KeyExists(StoreKeyPath(other)));
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+// What the tests share: store keys made and removed per test, registry
+// snapshots, a hidden owner window, and the recording "open" handler.
+#pragma once
+
+#include <windows.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// "Software\Varnolt\<name>" under HKEY_CURRENT_USER.
+std::string StoreKeyPath(const std::string& name);
+
+// A store name of this test process's own; its key is deleted when the object goes.
+class TestStore {
+ public:
+  explicit TestStore(const std::string& tag);
+  ~TestStore();
+  TestStore(const TestStore&) = delete;
+  TestStore& operator=(const TestStore&) = delete;
+
+  const std::string& name() const { return name_; }
+  const char* c_str() const { return name_.c_str(); }
+  bool Exists() const;
+  void SetDword(const char* valueName, DWORD value) const;
+  void SetString(const char* valueName, const std::string& text) const;
+  // Stores exactly these bytes with this type (no NUL is added).
+  void SetRaw(const char* valueName, DWORD type, const std::string& bytes) const;
+
+ private:
+  std::string name_;
+};
+
+struct RegistryValue {
+  std::string name;
+  DWORD type;
+  std::string data;
+  bool operator==(const RegistryValue& other) const {
+    return name == other.name && type == other.type && data == other.data;
+  }
+};
+void PrintTo(const RegistryValue& value, std::ostream* out);
+
+// Every value of the key under HKEY_CURRENT_USER, sorted by name; empty when
+// the key is missing.
+std::vector<RegistryValue> Snapshot(const std::string& keyPath);
+bool KeyExists(const std::string& keyPath);
+std::string KeyClass(const std::string& keyPath);
+
+// A hidden top-level window whose queue receives the run's close request.
+class OwnerWindow {
+ public:
+  OwnerWindow();
+  ~OwnerWindow();
+  OwnerWindow(const OwnerWindow&) = delete;
+  OwnerWindow& operator=(const OwnerWindow&) = delete;
+
+  HWND hwnd() const { return hwnd_; }
+  // True when a WM_CLOSE waits in the queue; takes it out.
+  bool TakeCloseRequest();
+
+ private:
+  HWND hwnd_;
+};
+
+// Registers open_recorder.exe, beside the test program, as the "open" handler
+// of a file extension of this process's own, and removes it again when done.
+class OpenRecorder {
+ public:
+  OpenRecorder();
+  ~OpenRecorder();
+  OpenRecorder(const OpenRecorder&) = delete;
+  OpenRecorder& operator=(const OpenRecorder&) = delete;
+
+  // Creates an existing file with the handled extension and returns its path.
+  std::string MakeFile(const std::string& stem);
+  // A path with the handled extension that does not exist.
+  std::string MissingFile(const std::string& stem) const;
+  // A path of an existing file whose extension no program handles.
+  std::string MakeUnassociatedFile(const std::string& stem);
+  // The files handed over so far, in the order the handlers started. Waits
+  // until at least `expected` have arrived or timeoutMs has passed.
+  std::vector<std::string> Opened(size_t expected, DWORD timeoutMs = 20000) const;
+
+ private:
+  std::string extension_;
+  std::string progId_;
+  std::string folder_;
+  std::string recordFolder_;
+};
