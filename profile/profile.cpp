@@ -125,8 +125,8 @@ void ProfileGetString(ProfileStore* store, const char* valueName, const char* de
     }
     // A failed query may leave the buffer undefined: put the default back.
   } else if (readsIni) {
-    GetPrivateProfileStringA(store->section, valueName, defaultText, out,
-                             static_cast<DWORD>(size), store->iniFile);
+    GetPrivateProfileStringA(store->section, valueName, defaultText, out, static_cast<DWORD>(size),
+                             store->iniFile);
     out[size - 1] = '\0';
     return;
   }

@@ -14,15 +14,21 @@ namespace {
 struct GuardedBuffer {
   static const int kGuard = 16;
   explicit GuardedBuffer(int size) : size(size), bytes(size + 2 * kGuard, '\xa5') {}
-  char* data() { return &bytes[kGuard]; }
-  std::string text() { return std::string(data(), strnlen(data(), size)); }
+  char* data() {
+    return &bytes[kGuard];
+  }
+  std::string text() {
+    return std::string(data(), strnlen(data(), size));
+  }
   bool GuardsIntact() const {
     for (int i = 0; i < kGuard; ++i) {
       if (bytes[i] != '\xa5' || bytes[kGuard + size + i] != '\xa5') return false;
     }
     return true;
   }
-  bool Terminated() { return memchr(data(), '\0', size) != nullptr; }
+  bool Terminated() {
+    return memchr(data(), '\0', size) != nullptr;
+  }
   int size;
   std::string bytes;
 };
@@ -167,8 +173,8 @@ TEST(ProfileNames, EmptyAndOverlongNamesOpenNoKeyAndWriteNothing) {
   const std::string maker = "Software\\Varnolt";
   std::vector<RegistryValue> makerBefore = Snapshot(maker);
   TestStore longest("");
-  std::string tooLong = longest.name() + std::string(kProfileMaxRegistryName + 1 -
-                                                         longest.name().size(), 'x');
+  std::string tooLong =
+      longest.name() + std::string(kProfileMaxRegistryName + 1 - longest.name().size(), 'x');
   for (const std::string& name : {std::string(), tooLong, tooLong + std::string(40, 'y')}) {
     ProfileStore profile;
     ProfileOpen(name.c_str(), name.c_str(), &profile, 1);
@@ -237,7 +243,8 @@ class ProfileIni : public ::testing::Test {
         "tiny=-99999999999\r\n"
         "name=\"quoted text\"\r\n"
         "; comment=1\r\n"
-        "long=" + std::string(300, 'L') + "\r\n";
+        "long=" +
+        std::string(300, 'L') + "\r\n";
     DWORD written = 0;
     WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
     CloseHandle(file);

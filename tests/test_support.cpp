@@ -49,8 +49,8 @@ void WriteFileText(const std::string& path, const std::string& text) {
 }
 
 std::string ReadFileText(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
-                            NULL);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return "";
   char buffer[4096];
   DWORD got = 0;

@@ -19,8 +19,12 @@ class TestStore {
   TestStore(const TestStore&) = delete;
   TestStore& operator=(const TestStore&) = delete;
 
-  const std::string& name() const { return name_; }
-  const char* c_str() const { return name_.c_str(); }
+  const std::string& name() const {
+    return name_;
+  }
+  const char* c_str() const {
+    return name_.c_str();
+  }
   bool Exists() const;
   void SetDword(const char* valueName, DWORD value) const;
   void SetString(const char* valueName, const std::string& text) const;
@@ -55,7 +59,9 @@ class OwnerWindow {
   OwnerWindow(const OwnerWindow&) = delete;
   OwnerWindow& operator=(const OwnerWindow&) = delete;
 
-  HWND hwnd() const { return hwnd_; }
+  HWND hwnd() const {
+    return hwnd_;
+  }
   // True when a WM_CLOSE waits in the queue; takes it out.
   bool TakeCloseRequest();
 
