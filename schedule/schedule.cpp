@@ -28,8 +28,8 @@ void ScheduleRun(int argc, char** argv, HWND owner) {
     snprintf(valueName, sizeof(valueName), "ins%d", i);
     ProfileGetString(&store, valueName, "", entry, sizeof(entry));
     if (entry[0] == '\0') continue;
-    INT_PTR result = reinterpret_cast<INT_PTR>(
-        ShellExecuteA(owner, "open", entry, NULL, NULL, SW_HIDE));
+    INT_PTR result =
+        reinterpret_cast<INT_PTR>(ShellExecuteA(owner, "open", entry, NULL, NULL, SW_HIDE));
     if (result <= 32) {
       ProfileClose(&store);
       return;
