@@ -1,0 +1,173 @@
+// Forms built from their design, their message handling, and the application's
+// message loop.
+#include "forms.h"
+
+#include <commctrl.h>
+
+#include "resource.h"
+
+namespace {
+
+TApplication application;
+
+int ScreenDpi() {
+  HDC screen = GetDC(NULL);
+  int dpi = screen != NULL ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen != NULL) ReleaseDC(NULL, screen);
+  return dpi > 0 ? dpi : kDesignDpi;
+}
+
+}  // namespace
+
+TApplication* Application = &application;
+
+int ScaleToDpi(int designPixels, int dpi) {
+  return MulDiv(designPixels, dpi, kDesignDpi);
+}
+
+TForm::~TForm() {
+  if (handle_ != NULL) DestroyWindow(handle_);
+  if (font_ != NULL) DeleteObject(font_);
+}
+
+void TForm::CreateWnd() {
+  HINSTANCE instance = GetModuleHandleA(NULL);
+  WNDCLASSEXA windowClass = {};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.cbWndExtra = DLGWINDOWEXTRA;  // room for the dialog manager's own data
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APPICON));
+  windowClass.hCursor = LoadCursorA(NULL, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = design_.windowClass;
+  if (RegisterClassExA(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    throw Exception("The window class could not be registered.");
+  }
+
+  const int dpi = ScreenDpi();
+  // The window system chooses the position; the size is the design's.
+  CreateWindowExA(WS_EX_CONTROLPARENT, design_.windowClass, design_.caption,
+                  WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
+                  ScaleToDpi(design_.width, dpi), ScaleToDpi(design_.height, dpi), NULL, NULL,
+                  instance, this);
+  if (handle_ == NULL) throw Exception("The window could not be created.");
+
+  font_ = CreateFontA(ScaleToDpi(design_.fontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      VARIABLE_PITCH | FF_SWISS, design_.fontFace);
+  SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  for (int i = 0; i < design_.controlCount; ++i) {
+    const TControlDesign& control = design_.controls[i];
+    HWND child = CreateWindowExA(
+        0, control.windowClass, control.caption, WS_CHILD | WS_VISIBLE | control.style,
+        ScaleToDpi(control.left, dpi), ScaleToDpi(control.top, dpi), ScaleToDpi(control.width, dpi),
+        ScaleToDpi(control.height, dpi), handle_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, NULL);
+    if (child == NULL) throw Exception("A control of the window could not be created.");
+    SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    control.control(*this).handle_ = child;
+  }
+  if (design_.onCreate != nullptr) (this->*design_.onCreate)(this);
+}
+
+void TForm::Show() {
+  ShowWindow(handle_, SW_SHOWDEFAULT);
+  // A prompt nobody can see can never be answered: a starter that asked for a
+  // hidden window still gets a visible one.
+  if (!IsWindowVisible(handle_)) ShowWindow(handle_, SW_SHOWNORMAL);
+  SendMessageA(handle_, WM_NEXTDLGCTL,
+               reinterpret_cast<WPARAM>(GetNextDlgTabItem(handle_, NULL, FALSE)), TRUE);
+}
+
+LRESULT CALLBACK TForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    TForm* form = static_cast<TForm*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    form->handle_ = hwnd;
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+  }
+  TForm* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (form == nullptr) return DefDlgProcA(hwnd, message, wParam, lParam);
+  return form->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND hwnd = handle_;
+  switch (message) {
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED) {
+        Click(LOWORD(wParam));
+        return 0;
+      }
+      break;
+    case WM_CLOSE:
+      // Handled here: the dialog manager would turn it into a Cancel click.
+      if (inHandler_) {
+        closeDeferred_ = true;
+      } else {
+        DestroyWindow(hwnd);
+      }
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    case WM_NCDESTROY:
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+      handle_ = NULL;
+      break;
+  }
+  return DefDlgProcA(hwnd, message, wParam, lParam);
+}
+
+void TForm::Click(int id) {
+  if (inHandler_) return;
+  for (int i = 0; i < design_.controlCount; ++i) {
+    const TControlDesign& control = design_.controls[i];
+    if (control.id != id || control.onClick == nullptr) continue;
+    inHandler_ = true;
+    try {
+      (this->*control.onClick)(&control.control(*this));
+    } catch (const Exception& exception) {
+      Application->ShowException(exception);
+    }
+    inHandler_ = false;
+    if (closeDeferred_) {
+      closeDeferred_ = false;
+      PostMessageA(handle_, WM_CLOSE, 0, 0);
+    }
+    return;
+  }
+}
+
+TApplication::~TApplication() {
+  delete mainForm_;
+}
+
+void TApplication::Initialize() {
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_STANDARD_CLASSES;
+  InitCommonControlsEx(&controls);
+}
+
+void TApplication::Adopt(TForm* form) {
+  // The program has one form, its main form, which the application owns.
+  if (mainForm_ == nullptr) mainForm_ = form;
+}
+
+void TApplication::Run() {
+  if (mainForm_ == nullptr) return;
+  mainForm_->Show();
+  MSG msg;
+  while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+    HWND main = mainForm_->GetHandle();
+    if (main != NULL && IsDialogMessageA(main, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+void TApplication::ShowException(const Exception& exception) {
+  HWND owner = mainForm_ != nullptr ? mainForm_->GetHandle() : NULL;
+  MessageBoxA(owner, exception.Message().c_str(), "handoff", MB_OK | MB_ICONSTOP);
+}

@@ -1,0 +1,126 @@
+// The little window framework the program's one form stands on: an application
+// object that creates forms and runs the message loop, forms built from a
+// declared design, and thin wrappers over native controls.
+//
+// A form's window is a dialog-class window (DLGWINDOWEXTRA, DefDlgProc), so the
+// platform's dialog manager gives it the usual keyboard behaviour: Tab between
+// tab stops, Enter for the default or focused button, Esc for IDCANCEL.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The one exception class the program throws and the entry function shows.
+class Exception {
+ public:
+  explicit Exception(const std::string& message) : message_(message) {}
+  const std::string& Message() const {
+    return message_;
+  }
+
+ private:
+  std::string message_;
+};
+
+class TObject {
+ public:
+  virtual ~TObject() = default;
+};
+
+class TWinControl : public TObject {
+ public:
+  HWND GetHandle() const {
+    return handle_;
+  }
+
+ protected:
+  friend class TForm;
+  HWND handle_ = nullptr;
+};
+
+class TLabel : public TWinControl {};
+class TButton : public TWinControl {};
+
+class TForm;
+using TNotifyEvent = void (TForm::*)(TObject* sender);
+using TControlRef = TWinControl& (*)(TForm& form);
+
+// Binds a design entry to the form member that holds the control.
+template <class Form, class Control, Control Form::*member>
+TWinControl& ControlOf(TForm& form) {
+  return static_cast<Form&>(form).*member;
+}
+
+// Figures are pixels at 96 dots per inch; a form scales them to the screen.
+const int kDesignDpi = 96;
+
+struct TControlDesign {
+  TControlRef control;
+  const char* windowClass;
+  int id;  // IDOK and IDCANCEL make a control the default and the cancel button
+  DWORD style;
+  int left, top, width, height;  // in the form's client area
+  const char* caption;
+  TNotifyEvent onClick;
+};
+
+struct TFormDesign {
+  const char* windowClass;
+  const char* caption;
+  int width, height;  // outer size
+  const char* fontFace;
+  int fontHeight;  // negative: character height, as in LOGFONT
+  TNotifyEvent onCreate;
+  const TControlDesign* controls;
+  int controlCount;
+};
+
+// Scales a design figure to the given screen resolution.
+int ScaleToDpi(int designPixels, int dpi);
+
+class TForm : public TWinControl {
+ public:
+  explicit TForm(const TFormDesign& design) : design_(design) {}
+  ~TForm() override;
+  TForm(const TForm&) = delete;
+  TForm& operator=(const TForm&) = delete;
+
+  // Creates the window and its controls from the design; throws Exception.
+  void CreateWnd();
+  void Show();
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void Click(int id);
+
+  const TFormDesign& design_;
+  HFONT font_ = nullptr;
+  // The shell may pump messages while a click handler runs: clicks that arrive
+  // meanwhile are dropped, and a close request waits until the handler ends.
+  bool inHandler_ = false;
+  bool closeDeferred_ = false;
+};
+
+class TApplication {
+ public:
+  ~TApplication();
+  void Initialize();
+  // Creates a form, stores it in `form` and, for the first one, makes it the main form.
+  template <class Form>
+  void CreateForm(Form*& form) {
+    form = new Form();
+    Adopt(form);
+    form->CreateWnd();
+  }
+  // Shows the main form and dispatches messages until it has closed.
+  void Run();
+  void ShowException(const Exception& exception);
+
+ private:
+  void Adopt(TForm* form);
+  TForm* mainForm_ = nullptr;
+};
+
+extern TApplication* Application;
