@@ -1,0 +1,158 @@
+// Starting, finding, pressing and ending the real program under Wine and Xvfb.
+#include "program_driver.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string ModuleFolder() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, path, sizeof(path));
+  std::string folder(path, length);
+  return folder.substr(0, folder.find_last_of('\\'));
+}
+
+struct FindContext {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK FindPromptWindow(HWND hwnd, LPARAM lParam) {
+  FindContext* context = reinterpret_cast<FindContext*>(lParam);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  char className[64];
+  if (owner == context->processId && IsWindowVisible(hwnd) &&
+      GetClassNameA(hwnd, className, sizeof(className)) && strcmp(className, "TForm1") == 0) {
+    context->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+void SetLogPixels(DWORD dpi) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, NULL, 0, KEY_ALL_ACCESS,
+                            NULL, &key, NULL),
+            ERROR_SUCCESS);
+  if (dpi == 0) {
+    RegDeleteValueA(key, "LogPixels");
+  } else {
+    RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                   sizeof(dpi));
+  }
+  RegCloseKey(key);
+}
+
+void RunXdotool(const std::string& arguments) {
+  // Wine starts Unix programs but never signals their end, so the command
+  // leaves its exit status in a file that we wait for.
+  static int count = 0;
+  std::string marker = "/tmp/handoff-xdotool-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(++count);
+  std::string dosMarker = "Z:" + marker;
+  for (char& c : dosMarker) {
+    if (c == '/') c = '\\';
+  }
+  DeleteFileA(dosMarker.c_str());
+  std::string command = "/bin/sh -c \"timeout 10 xdotool " + arguments + "; echo $? >" + marker +
+                        ".part && mv " + marker + ".part " + marker + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info;
+  ASSERT_TRUE(CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+      << command << " error " << GetLastError();
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  std::string status;
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 15000; Sleep(20)) {
+    HANDLE file = CreateFileA(dosMarker.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) continue;
+    char text[16];
+    DWORD got = 0;
+    ReadFile(file, text, sizeof(text), &got, NULL);
+    CloseHandle(file);
+    DeleteFileA(dosMarker.c_str());
+    status.assign(text, got);
+    break;
+  }
+  EXPECT_EQ(status, "0\n") << "xdotool " << arguments;
+}
+
+RunningProgram::RunningProgram(const std::string& arguments) {
+  std::string command = "\"" + ModuleFolder() + "\\handoff.exe\"";
+  if (!arguments.empty()) command += " " + arguments;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info;
+  if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
+    ADD_FAILURE() << "cannot start " << command;
+    return;
+  }
+  CloseHandle(info.hThread);
+  process_ = info.hProcess;
+  processId_ = info.dwProcessId;
+  threadId_ = info.dwThreadId;
+}
+
+RunningProgram::~RunningProgram() {
+  if (process_ == NULL) return;
+  if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+    TerminateProcess(process_, 1);
+    WaitForSingleObject(process_, 10000);
+  }
+  CloseHandle(process_);
+}
+
+HWND RunningProgram::WaitForWindow(DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (process_ != NULL && GetTickCount() - start < timeoutMs) {
+    FindContext context = {processId_, NULL};
+    EnumWindows(FindPromptWindow, reinterpret_cast<LPARAM>(&context));
+    if (context.found != NULL) {
+      window_ = context.found;
+      // Wait until the window has taken its initial focus.
+      GUITHREADINFO gui = {};
+      gui.cbSize = sizeof(gui);
+      if (GetGUIThreadInfo(threadId_, &gui) && gui.hwndFocus != NULL) return window_;
+    }
+    if (WaitForSingleObject(process_, 50) == WAIT_OBJECT_0) break;
+  }
+  return window_;
+}
+
+bool RunningProgram::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
+  if (process_ == NULL || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return false;
+  GetExitCodeProcess(process_, exitCode);
+  return true;
+}
+
+bool RunningProgram::Running() const {
+  return process_ != NULL && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+void RunningProgram::PressKeys(const std::string& keys) {
+  // Wine keeps the X window of each top-level window in this property.
+  HANDLE xWindow = GetPropA(window_, "__wine_x11_whole_window");
+  ASSERT_NE(xWindow, nullptr);
+  std::string id = std::to_string(reinterpret_cast<UINT_PTR>(xWindow));
+  // A key reaches a Wine window only once the X server has given it the focus.
+  RunXdotool("windowfocus --sync " + id + " sleep 0.2 key --delay 150 " + keys);
+}
+
+void RunningProgram::ClickControl(int id) {
+  HWND control = GetDlgItem(window_, id);
+  ASSERT_NE(control, nullptr);
+  HANDLE xWindow = GetPropA(window_, "__wine_x11_whole_window");
+  ASSERT_NE(xWindow, nullptr);
+  // The X window holds the client area; click the control's centre within it.
+  RECT rect;
+  GetWindowRect(control, &rect);
+  POINT centre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  ScreenToClient(window_, &centre);
+  RunXdotool("windowfocus --sync " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)) +
+             " mousemove --window " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)) + " " +
+             std::to_string(centre.x) + " " + std::to_string(centre.y) + " click 1");
+}

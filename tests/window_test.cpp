@@ -1,0 +1,266 @@
+// The real program, end to end under Wine and Xvfb: driven by key presses and
+// clicks through the X server, and looked at from outside its process.
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "program_driver.h"
+#include "test_support.h"
+
+namespace {
+
+using Files = std::vector<std::string>;
+
+const DWORD kExitTimeoutMs = 15000;
+
+struct Box {
+  int left, top, width, height;
+};
+
+// The prompt as designed, in pixels at 96 dots per inch.
+const Box kOuter = {0, 0, 404, 202};
+const struct {
+  int id;
+  const char* className;
+  Box box;
+  const char* text;
+} kDesigned[] = {
+    {101,
+     "Static",
+     {8, 16, 377, 33},
+     "The next step in installation is to schedule the appropriate files for installation into "
+     "your palm computer."},
+    {102,
+     "Static",
+     {8, 56, 377, 41},
+     "This installation program will attempt to do that now. If this should fail for any reason, "
+     "then see the \"Manual Installation Instructions\" located in the program folder."},
+    {IDOK, "Button", {121, 128, 75, 25}, "Ok"},
+    {IDCANCEL, "Button", {201, 128, 75, 25}, "Cancel"},
+};
+
+Box Scaled(const Box& box, int dpi) {
+  return {MulDiv(box.left, dpi, 96), MulDiv(box.top, dpi, 96), MulDiv(box.width, dpi, 96),
+          MulDiv(box.height, dpi, 96)};
+}
+
+Box ClientBox(HWND parent, HWND child) {
+  RECT rect;
+  GetWindowRect(child, &rect);
+  MapWindowPoints(NULL, parent, reinterpret_cast<POINT*>(&rect), 2);
+  return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+}
+
+std::string Text(HWND hwnd) {
+  char text[512];
+  int length = GetWindowTextA(hwnd, text, sizeof(text));
+  return std::string(text, length);
+}
+
+std::string ClassOf(HWND hwnd) {
+  char name[64];
+  int length = GetClassNameA(hwnd, name, sizeof(name));
+  return std::string(name, length);
+}
+
+::testing::AssertionResult SameBox(const Box& actual, const Box& expected) {
+  if (actual.left == expected.left && actual.top == expected.top &&
+      actual.width == expected.width && actual.height == expected.height) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure()
+         << "(" << actual.left << "," << actual.top << " " << actual.width << "x" << actual.height
+         << ") instead of (" << expected.left << "," << expected.top << " " << expected.width << "x"
+         << expected.height << ")";
+}
+
+// Checks the window against the design at this resolution, and prints what it measured.
+void ExpectDesignedLayout(HWND window, int dpi) {
+  RECT outer;
+  GetWindowRect(window, &outer);
+  Box size = {0, 0, outer.right - outer.left, outer.bottom - outer.top};
+  EXPECT_TRUE(SameBox(size, Scaled(kOuter, dpi))) << "outer size at " << dpi << " dpi";
+  std::cout << "at " << dpi << " dpi: outer " << size.width << "x" << size.height;
+  for (const auto& control : kDesigned) {
+    HWND child = GetDlgItem(window, control.id);
+    ASSERT_NE(child, nullptr) << control.id;
+    Box box = ClientBox(window, child);
+    EXPECT_TRUE(SameBox(box, Scaled(control.box, dpi))) << control.text << " at " << dpi;
+    std::cout << "; " << control.id << " (" << box.left << "," << box.top << " " << box.width << "x"
+              << box.height << ")";
+  }
+  std::cout << std::endl;
+}
+
+class PromptTest : public ::testing::Test {
+ protected:
+  void ExpectEndsCleanly(RunningProgram& program) {
+    DWORD exitCode = 99;
+    EXPECT_TRUE(program.WaitForExit(kExitTimeoutMs, &exitCode)) << "the program did not end";
+    EXPECT_EQ(exitCode, 0u);
+  }
+  void WriteList(const Files& entries) {
+    store.SetDword("inscount", static_cast<DWORD>(entries.size()));
+    for (size_t i = 0; i < entries.size(); ++i) {
+      store.SetString(("ins" + std::to_string(i)).c_str(), entries[i]);
+    }
+  }
+
+  TestStore store{"window"};
+  OpenRecorder recorder;
+};
+
+TEST_F(PromptTest, AppearsAsDesignedWithOkFocusedAndTouchesNoStoreUntilOk) {
+  RunningProgram program(store.name());
+  HWND window = program.WaitForWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(Text(window), "Automatic Installation");
+  LONG style = GetWindowLongA(window, GWL_STYLE);
+  for (LONG bit : {WS_CAPTION, WS_SYSMENU, WS_THICKFRAME, WS_MINIMIZEBOX, WS_MAXIMIZEBOX}) {
+    EXPECT_EQ(style & bit, bit) << std::hex << bit;
+  }
+  ExpectDesignedLayout(window, 96);
+
+  for (const auto& control : kDesigned) {
+    HWND child = GetDlgItem(window, control.id);
+    EXPECT_EQ(Text(child), control.text);
+    EXPECT_EQ(ClassOf(child), control.className);
+    EXPECT_EQ(Text(child).find('&'), std::string::npos) << "access-key marker";
+    LONG childStyle = GetWindowLongA(child, GWL_STYLE);
+    bool isButton = std::string(control.className) == "Button";
+    EXPECT_EQ((childStyle & WS_TABSTOP) != 0, isButton) << control.text;
+    if (!isButton) {
+      EXPECT_EQ(childStyle & SS_TYPEMASK, SS_LEFT) << "word-wrapped, left-aligned";
+    }
+  }
+  EXPECT_EQ(GetWindowLongA(GetDlgItem(window, IDOK), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+  EXPECT_EQ(GetWindowLongA(GetDlgItem(window, IDCANCEL), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
+  GUITHREADINFO gui = {};
+  gui.cbSize = sizeof(gui);
+  ASSERT_TRUE(GetGUIThreadInfo(program.threadId(), &gui));
+  EXPECT_EQ(gui.hwndFocus, GetDlgItem(window, IDOK));
+
+  EXPECT_FALSE(store.Exists()) << "the store was opened before Ok";
+  program.PressKeys("Escape");
+  ExpectEndsCleanly(program);
+  EXPECT_FALSE(store.Exists());
+}
+
+TEST_F(PromptTest, EnterHandsTheListOverInOrderAndTheWindowCloses) {
+  Files files = {recorder.MakeFile("first"), recorder.MakeFile("second")};
+  WriteList(files);
+  std::vector<RegistryValue> before = Snapshot(StoreKeyPath(store.name()));
+  RunningProgram program(store.name());
+  ASSERT_NE(program.WaitForWindow(), nullptr);
+  program.PressKeys("Return");
+  ExpectEndsCleanly(program);
+  EXPECT_EQ(recorder.Opened(2), files);
+  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);
+}
+
+TEST_F(PromptTest, RefusalKeepsTheWindowAndOkStartsAgainFromTheFirstEntry) {
+  Files files = {recorder.MakeFile("first"), recorder.MakeUnassociatedFile("second"),
+                 recorder.MakeFile("third")};
+  WriteList(files);
+  RunningProgram program(store.name());
+  ASSERT_NE(program.WaitForWindow(), nullptr);
+  program.PressKeys("Return");
+  EXPECT_EQ(recorder.Opened(1), Files{files[0]});
+  EXPECT_TRUE(program.Running());
+  EXPECT_TRUE(IsWindowVisible(program.window()));
+
+  program.ClickControl(IDOK);
+  EXPECT_EQ(recorder.Opened(2), (Files{files[0], files[0]}));
+  EXPECT_TRUE(program.Running());
+  program.PressKeys("Escape");
+  ExpectEndsCleanly(program);
+}
+
+TEST_F(PromptTest, WithoutAnArgumentOkDoesNothingAndEscapeEnds) {
+  std::vector<RegistryValue> makerBefore = Snapshot("Software\\Varnolt");
+  RunningProgram program("");
+  ASSERT_NE(program.WaitForWindow(), nullptr);
+  program.PressKeys("Return");
+  Sleep(1000);
+  EXPECT_TRUE(program.Running());
+  program.PressKeys("Escape");
+  ExpectEndsCleanly(program);
+  EXPECT_EQ(Snapshot("Software\\Varnolt"), makerBefore);
+}
+
+TEST_F(PromptTest, EveryWayOfCancellingEndsWithoutTouchingTheStore) {
+  const char* ways[] = {"Cancel click", "Escape", "close button", "Tab then Enter"};
+  for (const char* way : ways) {
+    SCOPED_TRACE(way);
+    RunningProgram program(store.name());
+    HWND window = program.WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    std::string name = way;
+    if (name == "Cancel click") program.ClickControl(IDCANCEL);
+    if (name == "Escape") program.PressKeys("Escape");
+    if (name == "close button") PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    if (name == "Tab then Enter") program.PressKeys("Tab Return");
+    ExpectEndsCleanly(program);
+    EXPECT_FALSE(store.Exists());
+  }
+  EXPECT_EQ(recorder.Opened(0), Files{});
+}
+
+TEST_F(PromptTest, OkOnAStoreWithNoKeyCreatesItSeededAndCloses) {
+  RunningProgram program(store.name());
+  ASSERT_NE(program.WaitForWindow(), nullptr);
+  program.ClickControl(IDOK);
+  ExpectEndsCleanly(program);
+  const DWORD zero = 0;
+  std::vector<RegistryValue> seeded = {
+      {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&zero), 4)}};
+  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), seeded);
+}
+
+// Wine reads the resolution when a program starts; each case starts a new one.
+class ScaledPromptTest : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    SetLogPixels(GetParam());
+    SetEnvironmentVariableA("HANDOFF_EXPECT_DPI", std::to_string(GetParam()).c_str());
+  }
+  void TearDown() override {
+    SetLogPixels(0);
+    SetEnvironmentVariableA("HANDOFF_EXPECT_DPI", NULL);
+  }
+};
+
+TEST_P(ScaledPromptTest, LayoutAndFontScaleWithTheScreen) {
+  {
+    RunningProgram program("");
+    HWND window = program.WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    ExpectDesignedLayout(window, GetParam());
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    DWORD exitCode = 99;
+    EXPECT_TRUE(program.WaitForExit(kExitTimeoutMs, &exitCode));
+  }
+  // The font is only visible from inside the program's process: the in-process
+  // tests check it against the resolution they are started with.
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info;
+  char path[MAX_PATH];
+  GetModuleFileNameA(NULL, path, sizeof(path));
+  std::string folder(path);
+  std::string command = "\"" + folder.substr(0, folder.find_last_of('\\')) +
+                        "\\form_test.exe\" --gtest_filter=FormAtScreenResolution.*";
+  ASSERT_TRUE(CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info));
+  ASSERT_EQ(WaitForSingleObject(info.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD exitCode = 99;
+  GetExitCodeProcess(info.hProcess, &exitCode);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  EXPECT_EQ(exitCode, 0u) << "the in-process font checks failed at " << GetParam() << " dpi";
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, ScaledPromptTest, ::testing::Values(120, 144));
+
+}  // namespace
