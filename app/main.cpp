@@ -1,9 +1,13 @@
-// handoff's entry: create the prompt window and run it until it closes.
+// handoff's entry: harden the process, then create the prompt window and run
+// it until it closes.
 #include <windows.h>
 
 #include "form1.h"
+#include "startup.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  ProtectAgainstDllPlanting();
+  ComApartment apartment;
   try {
     Application->Initialize();
     Application->CreateForm(Form1);

@@ -1,0 +1,96 @@
+# Reads a built handoff.exe as a loader would and checks what it carries:
+#   cmake -DEXE=... -DOBJDUMP=... -DWINDRES=... -DVERSION=... -DBITS=32|64 -P check_executable.cmake
+# It looks at the executable itself, not at the sources it was made from.
+
+set(failures "")
+macro(fail message)
+  string(APPEND failures "\n  ${message}")
+endmacro()
+
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers RESULT_VARIABLE result)
+if(NOT (result EQUAL 0))
+  fail("objdump cannot read ${EXE}")
+endif()
+
+# Nothing beyond Windows itself: every imported DLL is a system one.
+set(systemDlls kernel32 user32 gdi32 advapi32 shell32 comctl32 ole32 oleaut32 msvcrt)
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+if(NOT (imports))
+  fail("no import table found")
+endif()
+foreach(import IN LISTS imports)
+  string(REGEX REPLACE "DLL Name: ([^.]+)\\.[dD][lL][lL].*" "\\1" dll "${import}")
+  string(TOLOWER "${dll}" dll)
+  list(FIND systemDlls "${dll}" index)
+  if(NOT (index GREATER -1))
+    fail("imports ${import}, which is not a system DLL")
+  endif()
+endforeach()
+
+# ASLR and DEP, and on 64-bit the whole address range for ASLR.
+if(NOT (headers MATCHES "DYNAMIC_BASE"))
+  fail("not built for ASLR (DYNAMIC_BASE)")
+endif()
+if(NOT (headers MATCHES "NX_COMPAT"))
+  fail("not marked for DEP (NX_COMPAT)")
+endif()
+if(BITS EQUAL 64)
+  if(NOT (headers MATCHES "HIGH_ENTROPY_VA"))
+    fail("no HIGH_ENTROPY_VA")
+  endif()
+endif()
+
+execute_process(COMMAND ${WINDRES} -i ${EXE} -O rc OUTPUT_VARIABLE resources RESULT_VARIABLE result)
+if(NOT (result EQUAL 0))
+  fail("windres cannot read the resources of ${EXE}")
+endif()
+
+# One manifest, as resource 1 of type 24, with what the program needs of it.
+string(REGEX MATCHALL "\n1 24 /\\* RT_MANIFEST \\*/" manifests "${resources}")
+list(LENGTH manifests manifestCount)
+if(NOT (manifestCount EQUAL 1))
+  fail("${manifestCount} manifests instead of one")
+endif()
+foreach(needed
+    "requestedExecutionLevel level=\"\"asInvoker\"\""
+    "<dpiAware xmlns=\"\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\"\">true</dpiAware>"
+    "name=\"\"Microsoft.Windows.Common-Controls\"\" version=\"\"6.0.0.0\"\""
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}"
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}")
+  string(FIND "${resources}" "${needed}" at)
+  if(NOT (at GREATER -1))
+    fail("the manifest lacks ${needed}")
+  endif()
+endforeach()
+
+# Version information from the build's one version number.
+string(REPLACE "." ", " versionList "${VERSION}")
+foreach(needed
+    "FILEVERSION ${versionList}, 0"
+    "PRODUCTVERSION ${versionList}, 0"
+    "VALUE \"FileVersion\", \"${VERSION}\""
+    "VALUE \"ProductVersion\", \"${VERSION}\""
+    "VALUE \"FileDescription\", \"Schedules installed files for the handheld\""
+    "VALUE \"OriginalFilename\", \"handoff.exe\"")
+  string(FIND "${resources}" "${needed}" at)
+  if(NOT (at GREATER -1))
+    fail("the version information lacks ${needed}")
+  endif()
+endforeach()
+
+# The application icon: one image, 32 x 32 pixels, 16 colours.
+string(REGEX MATCHALL "\n[0-9]+ 3 /\\* RT_ICON \\*/" icons "${resources}")
+list(LENGTH icons iconCount)
+if(NOT (iconCount EQUAL 1))
+  fail("${iconCount} icon images instead of one")
+endif()
+if(NOT (resources MATCHES "RT_ICON \\*/\nBEGIN\n  0x28L *, 0x20L *, 0x40L *, 0x40001L"))
+  fail("the icon is not 32 x 32 in 4 bits a pixel")
+endif()
+
+if(failures)
+  message(FATAL_ERROR "${EXE}:${failures}")
+endif()
+message(STATUS "${EXE}: system DLLs only, ASLR and DEP, manifest, version ${VERSION}, icon")

@@ -1,0 +1,43 @@
+// Start-up hardening and the COM apartment, in a process of their own since
+// both change the whole process.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+
+#include "startup.h"
+
+namespace {
+
+TEST(Startup, DllsBesideTheProgramAreNoLongerLoadedOnceProtected) {
+  // The planted DLL lies beside this test program, in the first folder the
+  // default search order looks in.
+  HMODULE planted = LoadLibraryA("handoff_planted.dll");
+  ASSERT_NE(planted, nullptr) << "the planted DLL should load before protection";
+  FreeLibrary(planted);
+
+  ProtectAgainstDllPlanting();
+  planted = LoadLibraryA("handoff_planted.dll");
+  EXPECT_EQ(planted, nullptr);
+  if (planted != NULL) FreeLibrary(planted);
+
+  // System DLLs still load.
+  HMODULE system = LoadLibraryA("version.dll");
+  EXPECT_NE(system, nullptr);
+  if (system != NULL) FreeLibrary(system);
+}
+
+TEST(Startup, ComApartmentIsSingleThreadedForItsLifetime) {
+  {
+    ComApartment apartment;
+    HRESULT asMultithreaded = CoInitializeEx(NULL, COINIT_MULTITHREADED);
+    EXPECT_EQ(asMultithreaded, RPC_E_CHANGED_MODE);
+    if (SUCCEEDED(asMultithreaded)) CoUninitialize();
+  }
+  // Gone with the object: the thread may join any apartment again.
+  HRESULT again = CoInitializeEx(NULL, COINIT_MULTITHREADED);
+  EXPECT_EQ(again, S_OK);
+  if (SUCCEEDED(again)) CoUninitialize();
+}
+
+}  // namespace
