@@ -198,9 +198,9 @@ OpenRecorder::~OpenRecorder() {
   RemoveFolder(recordFolder_);
 }
 
-std::string OpenRecorder::MakeFile(const std::string& stem) {
+std::string OpenRecorder::MakeFile(const std::string& stem, const std::string& text) {
   std::string path = folder_ + "\\" + stem + extension_;
-  WriteFileText(path, stem);
+  WriteFileText(path, text.empty() ? stem : text);
   return path;
 }
 

@@ -79,7 +79,9 @@ class OpenRecorder {
   OpenRecorder& operator=(const OpenRecorder&) = delete;
 
   // Creates an existing file with the handled extension and returns its path.
-  std::string MakeFile(const std::string& stem);
+  // The file holds `text`, or its stem when that is empty (see open_recorder.cpp
+  // for texts that make the handler misbehave).
+  std::string MakeFile(const std::string& stem, const std::string& text = "");
   // A path with the handled extension that does not exist.
   std::string MissingFile(const std::string& stem) const;
   // A path of an existing file whose extension no program handles.
