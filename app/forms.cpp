@@ -131,11 +131,27 @@ void TForm::Click(int id) {
       Application->ShowException(exception);
     }
     inHandler_ = false;
+    DropInputReceivedMeanwhile();
     if (closeDeferred_) {
       closeDeferred_ = false;
       PostMessageA(handle_, WM_CLOSE, 0, 0);
     }
     return;
+  }
+}
+
+void TForm::DropInputReceivedMeanwhile() {
+  // Keys and clicks that arrived while a handler ran were aimed at a busy
+  // window: a second Ok pressed during a long hand-over must not start a
+  // second run once the first has ended. Peeking also takes in what the
+  // window system still holds for this thread. The bound keeps a flood of
+  // input from holding the window here.
+  MSG msg;
+  for (int dropped = 0; dropped < 10000; ++dropped) {
+    if (!PeekMessageA(&msg, NULL, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE) &&
+        !PeekMessageA(&msg, NULL, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+      break;
+    }
   }
 }
 

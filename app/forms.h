@@ -94,11 +94,13 @@ class TForm : public TWinControl {
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void Click(int id);
+  void DropInputReceivedMeanwhile();
 
   const TFormDesign& design_;
   HFONT font_ = nullptr;
   // The shell may pump messages while a click handler runs: clicks that arrive
   // meanwhile are dropped, and a close request waits until the handler ends.
+  // Input still queued when the handler ends is dropped too.
   bool inHandler_ = false;
   bool closeDeferred_ = false;
 };

@@ -178,6 +178,26 @@ TEST_F(PromptTest, RefusalKeepsTheWindowAndOkStartsAgainFromTheFirstEntry) {
   ExpectEndsCleanly(program);
 }
 
+TEST_F(PromptTest, OkPressedAgainDuringALongHandOverStartsNoSecondRun) {
+  // Enough accepted files that the run is still handing over when the second
+  // press arrives; the refused last one keeps the window open, so a second run
+  // would show as each file recorded twice.
+  Files files;
+  for (int i = 0; i < 40; ++i) files.push_back(recorder.MakeFile("file" + std::to_string(i)));
+  Files entries = files;
+  entries.push_back(recorder.MakeUnassociatedFile("refused"));
+  WriteList(entries);
+  RunningProgram program(store.name());
+  ASSERT_NE(program.WaitForWindow(), nullptr);
+  program.PressKeys("Return Return");
+  EXPECT_EQ(recorder.Opened(files.size(), 60000), files);
+  Sleep(3000);
+  EXPECT_EQ(recorder.Opened(files.size() + 1, 0).size(), files.size()) << "a second run started";
+  EXPECT_TRUE(program.Running());
+  program.PressKeys("Escape");
+  ExpectEndsCleanly(program);
+}
+
 TEST_F(PromptTest, WithoutAnArgumentOkDoesNothingAndEscapeEnds) {
   std::vector<RegistryValue> makerBefore = Snapshot("Software\\Varnolt");
   RunningProgram program("");
