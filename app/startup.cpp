@@ -27,8 +27,8 @@ void ProtectAgainstDllPlanting() {
 // File associations may be served by shell extensions, which the shell
 // expects on a single-threaded apartment; OLE1 DDE is not wanted.
 ComApartment::ComApartment()
-    : initialized_(SUCCEEDED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED |
-                                                      COINIT_DISABLE_OLE1DDE))) {}
+    : initialized_(
+          SUCCEEDED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
 
 ComApartment::~ComApartment() {
   if (initialized_) CoUninitialize();

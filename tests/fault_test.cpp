@@ -30,7 +30,9 @@ class FaultTest : public ::testing::Test {
     store.SetString("ins0", first);
     store.SetString(LastName().c_str(), last);
   }
-  std::string LastName() const { return "ins" + std::to_string(kSpan - 1); }
+  std::string LastName() const {
+    return "ins" + std::to_string(kSpan - 1);
+  }
 
   TestStore store{"fault"};
   OwnerWindow owner;
