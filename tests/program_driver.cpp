@@ -1,16 +1,13 @@
 // Starting, finding, pressing and ending the real program under Wine and Xvfb.
 #include "program_driver.h"
 
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
-namespace {
+#include "test_support.h"
 
-std::string ModuleFolder() {
-  char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(NULL, path, sizeof(path));
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of('\\'));
-}
+namespace {
 
 struct FindContext {
   DWORD processId;
@@ -79,6 +76,44 @@ void RunXdotool(const std::string& arguments) {
     break;
   }
   EXPECT_EQ(status, "0\n") << "xdotool " << arguments;
+}
+
+std::vector<DWORD> ChildProcessIds(DWORD parentId, const char* exeName) {
+  std::vector<DWORD> children;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return children;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ParentProcessID == parentId && _stricmp(entry.szExeFile, exeName) == 0) {
+      children.push_back(entry.th32ProcessID);
+    }
+  }
+  CloseHandle(snapshot);
+  return children;
+}
+
+HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
+  FindContext context = {GetProcessId(process), NULL};
+  for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs;) {
+    context.found = NULL;
+    EnumWindows(FindPromptWindow, reinterpret_cast<LPARAM>(&context));
+    if (context.found != NULL) {
+      GUITHREADINFO gui = {};
+      gui.cbSize = sizeof(gui);
+      DWORD thread = GetWindowThreadProcessId(context.found, NULL);
+      if (GetGUIThreadInfo(thread, &gui) && gui.hwndFocus != NULL) return context.found;
+    }
+    if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) return NULL;
+  }
+  return context.found;
+}
+
+void PressKeysIn(HWND window, const std::string& keys) {
+  HANDLE xWindow = GetPropA(window, "__wine_x11_whole_window");
+  ASSERT_NE(xWindow, nullptr);
+  RunXdotool("windowfocus --sync " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)) +
+             " sleep 0.2 key --delay 150 " + keys);
 }
 
 RunningProgram::RunningProgram(const std::string& arguments) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Screen resolution as Wine reads it for the next program started: 0 restores
 // the prefix's own setting.
@@ -12,6 +13,19 @@ void SetLogPixels(DWORD dpi);
 
 // Runs xdotool with these arguments and waits for it to finish, at most 15 s.
 void RunXdotool(const std::string& arguments);
+
+// The running processes that process `parentId` started from a program file
+// named `exeName` (as "handoff.exe"): how a test finds the program that an
+// installer it started runs in turn.
+std::vector<DWORD> ChildProcessIds(DWORD parentId, const char* exeName);
+
+// The visible prompt window of this process, once it has taken its initial
+// focus; NULL when the process ends first or after timeoutMs.
+HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs = 30000);
+
+// Gives this top-level window the X keyboard focus, then presses these keys
+// (xdotool names), as RunningProgram::PressKeys does for its own window.
+void PressKeysIn(HWND window, const std::string& keys);
 
 class RunningProgram {
  public:

@@ -11,33 +11,12 @@ std::string ProcessTag() {
   return std::to_string(GetCurrentProcessId());
 }
 
-std::string ModuleFolder() {
-  char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(NULL, path, sizeof(path));
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of('\\'));
-}
-
 std::string TempFolder(const std::string& leaf) {
   char temp[MAX_PATH];
   GetTempPathA(sizeof(temp), temp);
   std::string folder = std::string(temp) + leaf;
   CreateDirectoryA(folder.c_str(), NULL);
   return folder;
-}
-
-void RemoveFolder(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileA((folder + "\\" + found.cFileName).c_str());
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(folder.c_str());
 }
 
 void WriteFileText(const std::string& path, const std::string& text) {
@@ -71,6 +50,27 @@ void SetClassesValue(const std::string& keyPath, const std::string& text) {
 }
 
 }  // namespace
+
+std::string ModuleFolder() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, path, sizeof(path));
+  std::string folder(path, length);
+  return folder.substr(0, folder.find_last_of('\\'));
+}
+
+void RemoveFolder(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileA((folder + "\\" + found.cFileName).c_str());
+      }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(folder.c_str());
+}
 
 std::string StoreKeyPath(const std::string& name) {
   return "Software\\Varnolt\\" + name;
@@ -178,8 +178,10 @@ bool OwnerWindow::TakeCloseRequest() {
   return PeekMessageA(&msg, hwnd_, WM_CLOSE, WM_CLOSE, PM_REMOVE) != 0;
 }
 
-OpenRecorder::OpenRecorder()
-    : extension_(".hoff" + ProcessTag()),
+OpenRecorder::OpenRecorder() : OpenRecorder(".hoff" + ProcessTag()) {}
+
+OpenRecorder::OpenRecorder(const std::string& extension)
+    : extension_(extension),
       progId_("HandoffTest.File" + ProcessTag()),
       folder_(TempFolder("handoff-files-" + ProcessTag())),
       recordFolder_(TempFolder("handoff-opened-" + ProcessTag())) {

@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+// The folder of this test program, where the programs it starts were built too.
+std::string ModuleFolder();
+// Removes the folder and the files directly in it.
+void RemoveFolder(const std::string& folder);
+
 // "Software\Varnolt\<name>" under HKEY_CURRENT_USER.
 std::string StoreKeyPath(const std::string& name);
 
@@ -74,6 +79,9 @@ class OwnerWindow {
 class OpenRecorder {
  public:
   OpenRecorder();
+  // The same for a file extension fixed elsewhere, such as in an installer
+  // built for a test; the extension includes its dot.
+  explicit OpenRecorder(const std::string& extension);
   ~OpenRecorder();
   OpenRecorder(const OpenRecorder&) = delete;
   OpenRecorder& operator=(const OpenRecorder&) = delete;
