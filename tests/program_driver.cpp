@@ -110,10 +110,18 @@ HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
 }
 
 void PressKeysIn(HWND window, const std::string& keys) {
+  // Wine keeps the X window of each top-level window in this property.
   HANDLE xWindow = GetPropA(window, "__wine_x11_whole_window");
   ASSERT_NE(xWindow, nullptr);
-  RunXdotool("windowfocus --sync " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)) +
-             " sleep 0.2 key --delay 150 " + keys);
+  // A key reaches a Wine window only once the X server has given it the focus,
+  // and once Wine has made it the foreground window in turn, which a busy
+  // machine can take a while to do.
+  RunXdotool("windowfocus --sync " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)));
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20)) {
+    if (GetForegroundWindow() == window) break;
+  }
+  EXPECT_EQ(GetForegroundWindow(), window) << "the window did not come to the foreground";
+  RunXdotool("key --delay 150 " + keys);
 }
 
 RunningProgram::RunningProgram(const std::string& arguments) {
@@ -169,12 +177,7 @@ bool RunningProgram::Running() const {
 }
 
 void RunningProgram::PressKeys(const std::string& keys) {
-  // Wine keeps the X window of each top-level window in this property.
-  HANDLE xWindow = GetPropA(window_, "__wine_x11_whole_window");
-  ASSERT_NE(xWindow, nullptr);
-  std::string id = std::to_string(reinterpret_cast<UINT_PTR>(xWindow));
-  // A key reaches a Wine window only once the X server has given it the focus.
-  RunXdotool("windowfocus --sync " + id + " sleep 0.2 key --delay 150 " + keys);
+  PressKeysIn(window_, keys);
 }
 
 void RunningProgram::ClickControl(int id) {

@@ -24,7 +24,7 @@ std::vector<DWORD> ChildProcessIds(DWORD parentId, const char* exeName);
 HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs = 30000);
 
 // Gives this top-level window the X keyboard focus, then presses these keys
-// (xdotool names), as RunningProgram::PressKeys does for its own window.
+// (xdotool names); RunningProgram::PressKeys does so for its own window.
 void PressKeysIn(HWND window, const std::string& keys);
 
 class RunningProgram {
