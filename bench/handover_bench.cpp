@@ -168,7 +168,7 @@ int Measure(HANDLE job, char* storeName, const std::vector<std::string>& files) 
   // if the handler were no program): a pair with such a refusal on either side
   // is not a measurement, and is made again, a limited number of times.
   for (int pair = 0; measured.size() < static_cast<size_t>(runs) && status == 0; ++pair) {
-    if (pair >= 2 * runs) {
+    if (pair >= 3 * runs) {
       fprintf(stderr, "too many refusals: the shell does not accept the files\n");
       status = 1;
       break;

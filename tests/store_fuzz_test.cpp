@@ -395,14 +395,6 @@ TEST(StoreFuzz, ReadsSeedACreatedKeyAndARefusedNameReachesNoKey) {
   }
 }
 
-void WriteText(const std::string& path, const std::string& text) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
-  CloseHandle(file);
-}
-
 std::string TempPath(const std::string& leaf) {
   char temp[MAX_PATH];
   GetTempPathA(sizeof(temp), temp);
@@ -503,7 +495,7 @@ TEST(StoreFuzz, IniReadsFollowTheProfileStringRules) {
     if (fuzz.OneIn(10)) {
       file.clear();
     } else {
-      WriteText(path, text);
+      WriteFileText(path, text);
       fuzz.context = "INI file, each line after a '|', long ones shortened:";
       std::istringstream lines(text);
       for (std::string line; std::getline(lines, line);) {

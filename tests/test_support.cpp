@@ -19,14 +19,6 @@ std::string TempFolder(const std::string& leaf) {
   return folder;
 }
 
-void WriteFileText(const std::string& path, const std::string& text) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
-  CloseHandle(file);
-}
-
 std::string ReadFileText(const std::string& path) {
   HANDLE file =
       CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -50,6 +42,14 @@ void SetClassesValue(const std::string& keyPath, const std::string& text) {
 }
 
 }  // namespace
+
+void WriteFileText(const std::string& path, const std::string& text) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
+  CloseHandle(file);
+}
 
 std::string ModuleFolder() {
   char path[MAX_PATH];

@@ -12,6 +12,8 @@
 std::string ModuleFolder();
 // Removes the folder and the files directly in it.
 void RemoveFolder(const std::string& folder);
+// Creates or replaces the file with exactly this text.
+void WriteFileText(const std::string& path, const std::string& text);
 
 // "Software\Varnolt\<name>" under HKEY_CURRENT_USER.
 std::string StoreKeyPath(const std::string& name);
