@@ -6,6 +6,15 @@ set(failures "")
 macro(fail message)
   string(APPEND failures "\n  ${message}")
 endmacro()
+# Fails for each of the texts that `resources` lacks, naming `what` lacks it.
+macro(require_texts what)
+  foreach(needed ${ARGN})
+    string(FIND "${resources}" "${needed}" at)
+    if(NOT (at GREATER -1))
+      fail("${what} lacks ${needed}")
+    endif()
+  endforeach()
+endmacro()
 
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers RESULT_VARIABLE result)
 if(NOT (result EQUAL 0))
@@ -51,7 +60,7 @@ list(LENGTH manifests manifestCount)
 if(NOT (manifestCount EQUAL 1))
   fail("${manifestCount} manifests instead of one")
 endif()
-foreach(needed
+require_texts("the manifest"
     "requestedExecutionLevel level=\"\"asInvoker\"\""
     "<dpiAware xmlns=\"\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\"\">true</dpiAware>"
     "name=\"\"Microsoft.Windows.Common-Controls\"\" version=\"\"6.0.0.0\"\""
@@ -59,26 +68,16 @@ foreach(needed
     "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"
     "{1f676c76-80e1-4239-95bb-83d0f6d0da78}"
     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}")
-  string(FIND "${resources}" "${needed}" at)
-  if(NOT (at GREATER -1))
-    fail("the manifest lacks ${needed}")
-  endif()
-endforeach()
 
 # Version information from the build's one version number.
 string(REPLACE "." ", " versionList "${VERSION}")
-foreach(needed
+require_texts("the version information"
     "FILEVERSION ${versionList}, 0"
     "PRODUCTVERSION ${versionList}, 0"
     "VALUE \"FileVersion\", \"${VERSION}\""
     "VALUE \"ProductVersion\", \"${VERSION}\""
     "VALUE \"FileDescription\", \"Schedules installed files for the handheld\""
     "VALUE \"OriginalFilename\", \"handoff.exe\"")
-  string(FIND "${resources}" "${needed}" at)
-  if(NOT (at GREATER -1))
-    fail("the version information lacks ${needed}")
-  endif()
-endforeach()
 
 # The application icon: one image, 32 x 32 pixels, 16 colours.
 string(REGEX MATCHALL "\n[0-9]+ 3 /\\* RT_ICON \\*/" icons "${resources}")
