@@ -17,7 +17,7 @@
 namespace {
 
 const int kEntries = 1000;
-const int kDefaultRuns = 10;
+const int kDefaultRuns = 5;
 const int kLeastRuns = 5;
 const double kIdleTimeoutMs = 300000;
 const char kExtension[] = ".handoffbench";
@@ -178,7 +178,6 @@ int Measure(HANDLE job, char* storeName, const std::vector<std::string>& files) 
     double runMs = NowMs() - start;
     MSG msg;
     bool runFinished = PeekMessageA(&msg, owner, WM_CLOSE, WM_CLOSE, PM_REMOVE) != FALSE;
-    if (!runFinished) fprintf(stderr, "the run stopped at a refused file\n");
     if (!WaitForHandlers(job)) status = 1;
 
     start = NowMs();
@@ -188,6 +187,9 @@ int Measure(HANDLE job, char* storeName, const std::vector<std::string>& files) 
     if (runFinished && accepted) {
       measured.push_back(runMs);
       baseline.push_back(plainMs);
+    } else {
+      fprintf(stderr, "hand-over: the shell refused a file %s: that pair of runs is made again\n",
+              runFinished ? "of the plain loop" : "of the run");
     }
   }
   DestroyWindow(owner);
