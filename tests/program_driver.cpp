@@ -136,7 +136,6 @@ RunningProgram::RunningProgram(const std::string& arguments) {
   }
   CloseHandle(info.hThread);
   process_ = info.hProcess;
-  processId_ = info.dwProcessId;
   threadId_ = info.dwThreadId;
 }
 
@@ -150,19 +149,7 @@ RunningProgram::~RunningProgram() {
 }
 
 HWND RunningProgram::WaitForWindow(DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (process_ != NULL && GetTickCount() - start < timeoutMs) {
-    FindContext context = {processId_, NULL};
-    EnumWindows(FindPromptWindow, reinterpret_cast<LPARAM>(&context));
-    if (context.found != NULL) {
-      window_ = context.found;
-      // Wait until the window has taken its initial focus.
-      GUITHREADINFO gui = {};
-      gui.cbSize = sizeof(gui);
-      if (GetGUIThreadInfo(threadId_, &gui) && gui.hwndFocus != NULL) return window_;
-    }
-    if (WaitForSingleObject(process_, 50) == WAIT_OBJECT_0) break;
-  }
+  if (process_ != NULL) window_ = WaitForPromptWindow(process_, timeoutMs);
   return window_;
 }
 

@@ -57,7 +57,6 @@ class RunningProgram {
 
  private:
   HANDLE process_ = NULL;
-  DWORD processId_ = 0;
   DWORD threadId_ = 0;
   HWND window_ = NULL;
 };
