@@ -117,24 +117,26 @@ void ProfileGetString(ProfileStore* store, const char* valueName, const char* de
     // One byte is held back for the NUL we write after whatever arrives.
     DWORD type = 0;
     DWORD got = static_cast<DWORD>(size - 1);
-    if (RegQueryValueExA(store->key, valueName, NULL, &type, reinterpret_cast<BYTE*>(out), &got) ==
-            ERROR_SUCCESS &&
-        got <= size - 1) {
+    LONG result =
+        RegQueryValueExA(store->key, valueName, NULL, &type, reinterpret_cast<BYTE*>(out), &got);
+    if (result == ERROR_SUCCESS && got <= size - 1) {
       out[got] = '\0';
       return;
     }
-    // A failed query may leave the buffer undefined: put the default back.
+    // A value too long for the buffer may leave part of itself there. Out of
+    // place the default is put back below; in place the default is gone, and
+    // the buffer is only made to end within its size.
+    if (inPlace && result == ERROR_MORE_DATA) out[size - 1] = '\0';
   } else if (readsIni) {
     GetPrivateProfileStringA(store->section, valueName, defaultText, out, static_cast<DWORD>(size),
                              store->iniFile);
     out[size - 1] = '\0';
     return;
   }
-  if (inPlace) {
-    out[size - 1] = '\0';
-  } else {
-    CopyText(out, size, defaultText);
-  }
+  // The default stands. A buffer that holds it already is left byte for byte
+  // as the caller gave it: the default is shorter than the buffer, so it ends
+  // in its own NUL.
+  if (!inPlace) CopyText(out, size, defaultText);
 }
 
 void ProfileClose(ProfileStore* store) {

@@ -95,10 +95,12 @@ TEST(ProfileNewKey, InPlaceReadWritesTheBufferAndLeavesItAlone) {
   TestStore store("inplace-new");
   ProfileStore profile;
   ProfileOpen(NULL, store.c_str(), &profile, 1);
-  char buffer[64] = "C:\\seed.prc";
-  ProfileGetString(&profile, "ins0", buffer, buffer, sizeof(buffer));
+  // Bytes after the default's NUL are the caller's too: none may change.
+  std::string buffer = std::string("C:\\seed.prc", 12) + std::string(52, '\x5a');
+  const std::string given = buffer;
+  ProfileGetString(&profile, "ins0", &buffer[0], &buffer[0], static_cast<int>(buffer.size()));
   ProfileClose(&profile);
-  EXPECT_STREQ(buffer, "C:\\seed.prc");
+  EXPECT_EQ(buffer, given);
   std::vector<RegistryValue> values = Snapshot(StoreKeyPath(store.name()));
   ASSERT_EQ(values.size(), 1u);
   EXPECT_EQ(values[0].data, std::string("C:\\seed.prc", 12));
@@ -161,11 +163,12 @@ TEST_F(ProfileExistingKey, StringsAreTerminatedWhateverTheRegistryHolds) {
 }
 
 TEST_F(ProfileExistingKey, InPlaceReadsReplaceTheBufferOnlyWhenAValueIsThere) {
-  char buffer[1024] = "kept";
-  ProfileGetString(&profile, "absent", buffer, buffer, sizeof(buffer));
-  EXPECT_STREQ(buffer, "kept");
-  ProfileGetString(&profile, "ins0", buffer, buffer, sizeof(buffer));
-  EXPECT_STREQ(buffer, "C:\\Program Files\\Product\\app.prc");
+  std::string buffer = std::string("kept", 5) + std::string(1019, '\x5a');
+  const std::string given = buffer;
+  ProfileGetString(&profile, "absent", &buffer[0], &buffer[0], static_cast<int>(buffer.size()));
+  EXPECT_EQ(buffer, given);
+  ProfileGetString(&profile, "ins0", &buffer[0], &buffer[0], static_cast<int>(buffer.size()));
+  EXPECT_STREQ(buffer.c_str(), "C:\\Program Files\\Product\\app.prc");
 }
 
 // Names the registry mode refuses, and names it takes as they stand.
