@@ -6,7 +6,10 @@
 // the process's start time so that a test can order the hand-overs as they
 // were made: ShellExecute returns without waiting, so handlers may finish out
 // of order. The file is written under a temporary name and then renamed, so a
-// test never reads half a record.
+// test never reads half a record. It holds three lines: the path as given on
+// the wide command line, in UTF-8 (our own ANSI arguments could hold only the
+// system code page); the verb, which the registration passes after the path;
+// and the show command the shell started us with, -1 when it gave none.
 //
 // A file whose text begins with '!' also tells the stand-in to misbehave after
 // recording, as a faulty or racing tool would:
@@ -14,13 +17,14 @@
 //   !delete <path>                delete another file
 //   !set <key>|<value>|<text>     write a REG_SZ value under HKEY_CURRENT_USER
 #include <windows.h>
+#include <shellapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
 
-bool Record(const char* given) {
+bool Record(const wchar_t* given, const wchar_t* verb) {
   char folder[MAX_PATH];
   DWORD length = GetEnvironmentVariableA("HANDOFF_RECORD", folder, sizeof(folder));
   if (length == 0 || length >= sizeof(folder)) return false;
@@ -35,17 +39,30 @@ bool Record(const char* given) {
   snprintf(partial, sizeof(partial), "%s\\%lu.part", folder, GetCurrentProcessId());
   snprintf(final, sizeof(final), "%s\\%020llu-%010lu.rec", folder, start, GetCurrentProcessId());
 
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  GetStartupInfoW(&startup);
+  int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1;
+  char path[4096];
+  char verbText[64];
+  if (WideCharToMultiByte(CP_UTF8, 0, given, -1, path, sizeof(path), NULL, NULL) == 0 ||
+      WideCharToMultiByte(CP_UTF8, 0, verb, -1, verbText, sizeof(verbText), NULL, NULL) == 0) {
+    return false;
+  }
+  char text[sizeof(path) + sizeof(verbText) + 16];
+  int textLength = snprintf(text, sizeof(text), "%s\n%s\n%d", path, verbText, show);
+
   HANDLE file = CreateFileA(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  WriteFile(file, given, static_cast<DWORD>(strlen(given)), &written, NULL);
+  WriteFile(file, text, static_cast<DWORD>(textLength), &written, NULL);
   CloseHandle(file);
   return MoveFileA(partial, final) != FALSE;
 }
 
-void Misbehave(const char* given) {
+void Misbehave(const wchar_t* given) {
   char text[2048];
-  HANDLE file = CreateFileA(given, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  HANDLE file = CreateFileW(given, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD got = 0;
   ReadFile(file, text, sizeof(text) - 1, &got, NULL);
@@ -75,7 +92,9 @@ void Misbehave(const char* given) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  if (__argc < 2 || !Record(__argv[1])) return 1;
-  Misbehave(__argv[1]);
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv == NULL || argc < 2 || !Record(argv[1], argc > 2 ? argv[2] : L"")) return 1;
+  Misbehave(argv[1]);
   return 0;
 }

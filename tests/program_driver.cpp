@@ -127,10 +127,12 @@ void PressKeysIn(HWND window, const std::string& keys) {
 RunningProgram::RunningProgram(const std::string& arguments) {
   std::string command = "\"" + ModuleFolder() + "\\handoff.exe\"";
   if (!arguments.empty()) command += " " + arguments;
-  STARTUPINFOA startup = {};
+  // Wide, as an installer starts it: the arguments may hold any letters.
+  std::wstring wideCommand = Widen(command);
+  STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info;
-  if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
+  if (!CreateProcessW(NULL, &wideCommand[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
     ADD_FAILURE() << "cannot start " << command;
     return;
   }

@@ -29,7 +29,8 @@ void PressKeysIn(HWND window, const std::string& keys);
 
 class RunningProgram {
  public:
-  // Starts handoff.exe, found beside the test program, with this command-line tail.
+  // Starts handoff.exe, found beside the test program, with this command-line
+  // tail (UTF-8).
   explicit RunningProgram(const std::string& arguments);
   ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;

@@ -7,6 +7,16 @@
 
 namespace {
 
+// The key under HKEY_CURRENT_USER opened for reading, or NULL when it is missing.
+HKEY OpenUserKey(const std::string& keyPath) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, Widen(keyPath).c_str(), 0, KEY_READ, &key) !=
+      ERROR_SUCCESS) {
+    return NULL;
+  }
+  return key;
+}
+
 std::string ProcessTag() {
   return std::to_string(GetCurrentProcessId());
 }
@@ -43,8 +53,25 @@ void SetClassesValue(const std::string& keyPath, const std::string& text) {
 
 }  // namespace
 
+std::wstring Widen(const std::string& utf8) {
+  const int size = static_cast<int>(utf8.size());
+  int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, NULL, 0);
+  if (length == 0 && size != 0) ADD_FAILURE() << "not UTF-8: " << utf8;
+  std::wstring wide(length, L'\0');
+  if (length != 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, &wide[0], length);
+  return wide;
+}
+
+std::string Utf8(const std::wstring& text) {
+  const int size = static_cast<int>(text.size());
+  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, NULL, 0, NULL, NULL);
+  std::string utf8(length, '\0');
+  if (length != 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), size, &utf8[0], length, NULL, NULL);
+  return utf8;
+}
+
 void WriteFileText(const std::string& path, const std::string& text) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
   DWORD written = 0;
   WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
@@ -59,17 +86,18 @@ std::string ModuleFolder() {
 }
 
 void RemoveFolder(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  const std::wstring wide = Widen(folder);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((wide + L"\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
       if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileA((folder + "\\" + found.cFileName).c_str());
+        DeleteFileW((wide + L"\\" + found.cFileName).c_str());
       }
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
   }
-  RemoveDirectoryA(folder.c_str());
+  RemoveDirectoryW(wide.c_str());
 }
 
 std::string StoreKeyPath(const std::string& name) {
@@ -77,12 +105,12 @@ std::string StoreKeyPath(const std::string& name) {
 }
 
 TestStore::TestStore(const std::string& tag) : name_("handoff-test-" + tag + "-" + ProcessTag()) {
-  RegDeleteTreeA(HKEY_CURRENT_USER, StoreKeyPath(name_).c_str());
+  RegDeleteTreeW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str());
 }
 
 TestStore::~TestStore() {
-  RegDeleteTreeA(HKEY_CURRENT_USER, StoreKeyPath(name_).c_str());
-  RegDeleteKeyA(HKEY_CURRENT_USER, StoreKeyPath(name_).c_str());
+  RegDeleteTreeW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str());
+  RegDeleteKeyW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str());
 }
 
 bool TestStore::Exists() const {
@@ -94,12 +122,21 @@ void TestStore::SetDword(const char* valueName, DWORD value) const {
 }
 
 void TestStore::SetString(const char* valueName, const std::string& text) const {
-  SetRaw(valueName, REG_SZ, std::string(text.c_str(), text.size() + 1));
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str(), 0, NULL, 0,
+                            KEY_ALL_ACCESS, NULL, &key, NULL),
+            ERROR_SUCCESS);
+  const std::wstring wide = Widen(text);
+  ASSERT_EQ(RegSetValueExW(key, Widen(valueName).c_str(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(wide.c_str()),
+                           static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
 }
 
 void TestStore::SetRaw(const char* valueName, DWORD type, const std::string& bytes) const {
   HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, StoreKeyPath(name_).c_str(), 0, NULL, 0,
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str(), 0, NULL, 0,
                             KEY_ALL_ACCESS, NULL, &key, NULL),
             ERROR_SUCCESS);
   // Wine counts a NUL of its own when the byte after the data is 0, so the
@@ -113,10 +150,8 @@ void TestStore::SetRaw(const char* valueName, DWORD type, const std::string& byt
 
 std::vector<RegistryValue> Snapshot(const std::string& keyPath) {
   std::vector<RegistryValue> values;
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return values;
-  }
+  HKEY key = OpenUserKey(keyPath);
+  if (key == NULL) return values;
   for (DWORD index = 0;; ++index) {
     char name[16384];
     DWORD nameLength = sizeof(name);
@@ -142,25 +177,36 @@ void PrintTo(const RegistryValue& value, std::ostream* out) {
 }
 
 bool KeyExists(const std::string& keyPath) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return false;
-  }
+  HKEY key = OpenUserKey(keyPath);
+  if (key == NULL) return false;
   RegCloseKey(key);
   return true;
 }
 
 std::string KeyClass(const std::string& keyPath) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return "";
-  }
-  char keyClass[1024];
-  DWORD length = sizeof(keyClass);
-  LONG result = RegQueryInfoKeyA(key, keyClass, &length, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+  HKEY key = OpenUserKey(keyPath);
+  if (key == NULL) return "";
+  wchar_t keyClass[1024];
+  DWORD length = sizeof(keyClass) / sizeof(keyClass[0]);
+  LONG result = RegQueryInfoKeyW(key, keyClass, &length, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
                                  NULL, NULL);
   RegCloseKey(key);
-  return result == ERROR_SUCCESS ? std::string(keyClass, length) : "";
+  return result == ERROR_SUCCESS ? Utf8(std::wstring(keyClass, length)) : "";
+}
+
+std::vector<std::string> Subkeys(const std::string& keyPath) {
+  std::vector<std::string> names;
+  HKEY key = OpenUserKey(keyPath);
+  if (key == NULL) return names;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD length = sizeof(name) / sizeof(name[0]);
+    if (RegEnumKeyExW(key, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
+    names.push_back(Utf8(std::wstring(name, length)));
+  }
+  RegCloseKey(key);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 OwnerWindow::OwnerWindow()
@@ -185,9 +231,13 @@ OpenRecorder::OpenRecorder(const std::string& extension)
       progId_("HandoffTest.File" + ProcessTag()),
       folder_(TempFolder("handoff-files-" + ProcessTag())),
       recordFolder_(TempFolder("handoff-opened-" + ProcessTag())) {
-  std::string recorder = ModuleFolder() + "\\open_recorder.exe";
+  std::string recorder = "\"" + ModuleFolder() + "\\open_recorder.exe\" \"%1\" ";
   SetClassesValue(extension_, progId_);
-  SetClassesValue(progId_ + "\\shell\\open\\command", "\"" + recorder + "\" \"%1\"");
+  SetClassesValue(progId_ + "\\shell\\open\\command", recorder + "open");
+  // Another verb as the type's default, so that a hand-over without the
+  // "open" verb shows in the records.
+  SetClassesValue(progId_ + "\\shell", "queue");
+  SetClassesValue(progId_ + "\\shell\\queue\\command", recorder + "queue");
   SetEnvironmentVariableA("HANDOFF_RECORD", recordFolder_.c_str());
 }
 
@@ -240,7 +290,12 @@ std::vector<std::string> OpenRecorder::Opened(size_t expected, DWORD timeoutMs) 
   std::sort(records.begin(), records.end());
   std::vector<std::string> opened;
   for (const std::string& record : records) {
-    opened.push_back(ReadFileText(recordFolder_ + "\\" + record));
+    // The path, the verb and the show command, a line each.
+    const std::string text = ReadFileText(recordFolder_ + "\\" + record);
+    const std::string path = text.substr(0, text.find('\n'));
+    EXPECT_EQ(text.substr(path.size()), "\nopen\n" + std::to_string(SW_HIDE))
+        << "how " << path << " was handed over (verb, show command)";
+    opened.push_back(path);
   }
   return opened;
 }

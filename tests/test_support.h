@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+// Names, paths and texts in these helpers are UTF-8, and reach Windows
+// through its wide calls: this test process keeps the system's code page,
+// which need not hold them.
+std::wstring Widen(const std::string& utf8);
+std::string Utf8(const std::wstring& text);
+
 // The folder of this test program, where the programs it starts were built too.
 std::string ModuleFolder();
 // Removes the folder and the files directly in it.
@@ -34,6 +40,7 @@ class TestStore {
   }
   bool Exists() const;
   void SetDword(const char* valueName, DWORD value) const;
+  // Stores the UTF-8 text as the wide string it encodes, as a Unicode installer does.
   void SetString(const char* valueName, const std::string& text) const;
   // Stores exactly these bytes with this type (no NUL is added).
   void SetRaw(const char* valueName, DWORD type, const std::string& bytes) const;
@@ -57,6 +64,8 @@ void PrintTo(const RegistryValue& value, std::ostream* out);
 std::vector<RegistryValue> Snapshot(const std::string& keyPath);
 bool KeyExists(const std::string& keyPath);
 std::string KeyClass(const std::string& keyPath);
+// The names of the key's subkeys, sorted.
+std::vector<std::string> Subkeys(const std::string& keyPath);
 
 // A hidden top-level window whose queue receives the run's close request.
 class OwnerWindow {
@@ -97,7 +106,9 @@ class OpenRecorder {
   // A path of an existing file whose extension no program handles.
   std::string MakeUnassociatedFile(const std::string& stem);
   // The files handed over so far, in the order the handlers started. Waits
-  // until at least `expected` have arrived or timeoutMs has passed.
+  // until at least `expected` have arrived or timeoutMs has passed. Each file
+  // must have come through the "open" verb with its window hidden: any other
+  // hand-over is a test failure.
   std::vector<std::string> Opened(size_t expected, DWORD timeoutMs = 20000) const;
 
  private:
