@@ -63,6 +63,7 @@ endif()
 require_texts("the manifest"
     "requestedExecutionLevel level=\"\"asInvoker\"\""
     "<dpiAware xmlns=\"\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\"\">true</dpiAware>"
+    "<activeCodePage xmlns=\"\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\"\">UTF-8</activeCodePage>"
     "name=\"\"Microsoft.Windows.Common-Controls\"\" version=\"\"6.0.0.0\"\""
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"
     "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"

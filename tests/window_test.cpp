@@ -2,6 +2,7 @@
 // clicks through the X server, and looked at from outside its process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -237,6 +238,54 @@ TEST_F(PromptTest, OkOnAStoreWithNoKeyCreatesItSeededAndCloses) {
   std::vector<RegistryValue> seeded = {
       {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&zero), 4)}};
   EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), seeded);
+}
+
+// Letters outside the system's code page (1252 in the test prefixes), in a
+// list written through the wide registry calls and in store names on the wide
+// command line, as a Unicode installer writes and starts them.
+TEST_F(PromptTest, NamesAndPathsInAnyLettersArriveExactlyAsWritten) {
+  ASSERT_NE(GetACP(), static_cast<UINT>(CP_UTF8)) << "the system code page here holds every letter";
+  // The store keys of this process, whatever other tests do meanwhile.
+  const std::string tag = "-" + std::to_string(GetCurrentProcessId());
+  auto ourKeys = [&tag]() {
+    std::vector<std::string> ours;
+    for (const std::string& name : Subkeys("Software\\Varnolt")) {
+      if (name.size() > tag.size() && name.compare(name.size() - tag.size(), tag.size(), tag) == 0)
+        ours.push_back(name);
+    }
+    return ours;
+  };
+  TestStore named("Kraków-Звезда");
+  Files files = {recorder.MakeFile("Małgorzata Field Notes"),
+                 recorder.MakeFile("Атлас 星図 Star Charts")};
+  named.SetDword("inscount", 2);
+  named.SetString("ins0", files[0]);
+  named.SetString("ins1", files[1]);
+  std::vector<RegistryValue> before = Snapshot(StoreKeyPath(named.name()));
+  {
+    RunningProgram program(named.name());
+    ASSERT_NE(program.WaitForWindow(), nullptr);
+    program.PressKeys("Return");
+    ExpectEndsCleanly(program);
+  }
+  EXPECT_EQ(recorder.Opened(2), files);
+  EXPECT_EQ(Snapshot(StoreKeyPath(named.name())), before);
+  EXPECT_EQ(ourKeys(), std::vector<std::string>{named.name()}) << "a key of another name was made";
+
+  // A name nobody prepared: exactly that key is made, with that class.
+  TestStore fresh("Genève-北京 ★");
+  RunningProgram program("\"" + fresh.name() + "\"");
+  ASSERT_NE(program.WaitForWindow(), nullptr);
+  program.PressKeys("Return");
+  ExpectEndsCleanly(program);
+  std::vector<std::string> expected = {named.name(), fresh.name()};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(ourKeys(), expected);
+  EXPECT_EQ(KeyClass(StoreKeyPath(fresh.name())), fresh.name());
+  const DWORD zero = 0;
+  std::vector<RegistryValue> seeded = {
+      {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&zero), 4)}};
+  EXPECT_EQ(Snapshot(StoreKeyPath(fresh.name())), seeded);
 }
 
 // Wine reads the resolution when a program starts; each case starts a new one.
