@@ -30,7 +30,7 @@ TForm::~TForm() {
   if (font_ != NULL) DeleteObject(font_);
 }
 
-void TForm::CreateWnd() {
+bool TForm::CreateWnd(Exception* failure) {
   HINSTANCE instance = GetModuleHandleA(NULL);
   WNDCLASSEXA windowClass = {};
   windowClass.cbSize = sizeof(windowClass);
@@ -42,7 +42,8 @@ void TForm::CreateWnd() {
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = design_.windowClass;
   if (RegisterClassExA(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    throw Exception("The window class could not be registered.");
+    *failure = Exception("The window class could not be registered.");
+    return false;
   }
 
   const int dpi = ScreenDpi();
@@ -51,7 +52,10 @@ void TForm::CreateWnd() {
                   WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
                   ScaleToDpi(design_.width, dpi), ScaleToDpi(design_.height, dpi), NULL, NULL,
                   instance, this);
-  if (handle_ == NULL) throw Exception("The window could not be created.");
+  if (handle_ == NULL) {
+    *failure = Exception("The window could not be created.");
+    return false;
+  }
 
   font_ = CreateFontA(ScaleToDpi(design_.fontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -64,11 +68,15 @@ void TForm::CreateWnd() {
         ScaleToDpi(control.left, dpi), ScaleToDpi(control.top, dpi), ScaleToDpi(control.width, dpi),
         ScaleToDpi(control.height, dpi), handle_,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, NULL);
-    if (child == NULL) throw Exception("A control of the window could not be created.");
+    if (child == NULL) {
+      *failure = Exception("A control of the window could not be created.");
+      return false;
+    }
     SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     control.control(*this).handle_ = child;
   }
   if (design_.onCreate != nullptr) (this->*design_.onCreate)(this);
+  return true;
 }
 
 void TForm::Show() {
@@ -125,11 +133,7 @@ void TForm::Click(int id) {
     const TControlDesign& control = design_.controls[i];
     if (control.id != id || control.onClick == nullptr) continue;
     inHandler_ = true;
-    try {
-      (this->*control.onClick)(&control.control(*this));
-    } catch (const Exception& exception) {
-      Application->ShowException(exception);
-    }
+    (this->*control.onClick)(&control.control(*this));
     inHandler_ = false;
     DropInputReceivedMeanwhile();
     if (closeDeferred_) {
@@ -155,15 +159,12 @@ void TForm::DropInputReceivedMeanwhile() {
   }
 }
 
-TApplication::~TApplication() {
-  delete mainForm_;
-}
-
-void TApplication::Initialize() {
+bool TApplication::Initialize(Exception*) {
   INITCOMMONCONTROLSEX controls = {};
   controls.dwSize = sizeof(controls);
   controls.dwICC = ICC_STANDARD_CLASSES;
   InitCommonControlsEx(&controls);
+  return true;
 }
 
 void TApplication::Adopt(TForm* form) {
@@ -171,8 +172,8 @@ void TApplication::Adopt(TForm* form) {
   if (mainForm_ == nullptr) mainForm_ = form;
 }
 
-void TApplication::Run() {
-  if (mainForm_ == nullptr) return;
+bool TApplication::Run(Exception*) {
+  if (mainForm_ == nullptr) return true;
   mainForm_->Show();
   MSG msg;
   while (GetMessageA(&msg, NULL, 0, 0) > 0) {
@@ -181,9 +182,10 @@ void TApplication::Run() {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
+  return true;
 }
 
 void TApplication::ShowException(const Exception& exception) {
   HWND owner = mainForm_ != nullptr ? mainForm_->GetHandle() : NULL;
-  MessageBoxA(owner, exception.Message().c_str(), "handoff", MB_OK | MB_ICONSTOP);
+  MessageBoxA(owner, exception.Message(), "handoff", MB_OK | MB_ICONSTOP);
 }

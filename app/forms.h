@@ -9,24 +9,28 @@
 
 #include <windows.h>
 
-#include <string>
-
-// The one exception class the program throws and the entry function shows.
+// What a step that failed hands back to the entry function, which shows its
+// message. The program is built without C++ exceptions: a failing step
+// returns false and fills the Exception it was given.
 class Exception {
  public:
-  explicit Exception(const std::string& message) : message_(message) {}
-  const std::string& Message() const {
+  Exception() {
+    message_[0] = '\0';
+  }
+  explicit Exception(const char* message) {
+    lstrcpynA(message_, message, sizeof(message_));
+  }
+  const char* Message() const {
     return message_;
   }
 
  private:
-  std::string message_;
+  char message_[256];
 };
 
-class TObject {
- public:
-  virtual ~TObject() = default;
-};
+// Forms and controls are never deleted through a base pointer: the forms live
+// as long as the program, and the controls are members of their form.
+class TObject {};
 
 class TWinControl : public TObject {
  public:
@@ -82,12 +86,13 @@ int ScaleToDpi(int designPixels, int dpi);
 class TForm : public TWinControl {
  public:
   explicit TForm(const TFormDesign& design) : design_(design) {}
-  ~TForm() override;
+  ~TForm();
   TForm(const TForm&) = delete;
   TForm& operator=(const TForm&) = delete;
 
-  // Creates the window and its controls from the design; throws Exception.
-  void CreateWnd();
+  // Creates the window and its controls from the design; false, with what
+  // went wrong in `failure`, when it cannot.
+  bool CreateWnd(Exception* failure);
   void Show();
 
  private:
@@ -105,19 +110,23 @@ class TForm : public TWinControl {
   bool closeDeferred_ = false;
 };
 
+// Each step of start-up returns false when it fails, with what went wrong in
+// `failure`, for ShowException.
 class TApplication {
  public:
-  ~TApplication();
-  void Initialize();
-  // Creates a form, stores it in `form` and, for the first one, makes it the main form.
+  bool Initialize(Exception* failure);
+  // Creates a form, stores it in `form` and, for the first one, makes it the
+  // main form. The program has one form of each class, living as long as the
+  // program does.
   template <class Form>
-  void CreateForm(Form*& form) {
-    form = new Form();
+  bool CreateForm(Form*& form, Exception* failure) {
+    static Form instance;
+    form = &instance;
     Adopt(form);
-    form->CreateWnd();
+    return form->CreateWnd(failure);
   }
   // Shows the main form and dispatches messages until it has closed.
-  void Run();
+  bool Run(Exception* failure);
   void ShowException(const Exception& exception);
 
  private:

@@ -1,5 +1,6 @@
 // handoff's entry: harden the process, then create the prompt window and run
-// it until it closes.
+// it until it closes. A step that fails hands back its Exception, whose
+// message is shown; the program returns 0 either way.
 #include <windows.h>
 
 #include "form1.h"
@@ -8,12 +9,10 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   ProtectAgainstDllPlanting();
   ComApartment apartment;
-  try {
-    Application->Initialize();
-    Application->CreateForm(Form1);
-    Application->Run();
-  } catch (const Exception& exception) {
-    Application->ShowException(exception);
+  Exception failure;
+  if (!Application->Initialize(&failure) || !Application->CreateForm(Form1, &failure) ||
+      !Application->Run(&failure)) {
+    Application->ShowException(failure);
   }
   return 0;
 }

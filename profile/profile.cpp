@@ -6,27 +6,40 @@
 #include "profile.h"
 
 #include <limits.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
 
+// The length of text, looking at no more than max bytes of it.
+size_t BoundedLength(const char* text, size_t max) {
+  const void* end = memchr(text, '\0', max);
+  return end == NULL ? max : static_cast<size_t>(static_cast<const char*>(end) - text);
+}
+
 // Copies src into dst, cut to size - 1 characters; dst always ends in a NUL.
 void CopyText(char* dst, size_t size, const char* src) {
-  size_t length = strnlen(src, size - 1);
+  size_t length = BoundedLength(src, size - 1);
   memmove(dst, src, length);
   dst[length] = '\0';
 }
 
 bool FitsIn(const char* text, size_t size) {
-  return strnlen(text, size) < size;
+  return BoundedLength(text, size) < size;
 }
 
-// Reads an INI integer as the C runtime does (blanks, sign, digits), held to
-// the 32-bit range instead of overflowing.
+// Reads an INI integer as the C runtime's strtol does (blanks, sign, digits),
+// held to the 32-bit range instead of overflowing.
 int ParseDecimal(const char* text) {
-  long long value = strtoll(text, NULL, 10);
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  const bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  // Counted in the negative range, which holds INT_MIN.
+  long long value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    if (value > INT_MIN) value = value * 10 - (*text - '0');
+  }
+  if (!negative) value = -value;
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);
@@ -51,8 +64,11 @@ void ProfileOpen(const char* iniFile, const char* name, ProfileStore* store, int
   // could address another product's store. A refused store holds no key and an
   // empty section, and every read then yields its default.
   if (useRegistry && name[0] != '\0' && FitsIn(name, kProfileMaxRegistryName + 1)) {
+    // The prefix and a name of at most kProfileMaxRegistryName bytes, with its NUL.
+    static const char kPrefix[] = "Software\\Varnolt\\";
     char subkey[256];
-    snprintf(subkey, sizeof(subkey), "Software\\Varnolt\\%s", name);
+    memcpy(subkey, kPrefix, sizeof(kPrefix) - 1);
+    memcpy(subkey + sizeof(kPrefix) - 1, name, strlen(name) + 1);
     HKEY key = NULL;
     DWORD disposition = 0;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, subkey, 0, const_cast<char*>(name),
@@ -93,7 +109,7 @@ int ProfileGetInt(ProfileStore* store, const char* valueName, int defaultValue) 
   if (store->section[0] == '\0') return defaultValue;
   char defaultText[32];
   char text[32];
-  snprintf(defaultText, sizeof(defaultText), "%ld", static_cast<long>(defaultValue));
+  _itoa(defaultValue, defaultText, 10);
   GetPrivateProfileStringA(store->section, valueName, defaultText, text, sizeof(text),
                            store->iniFile);
   text[sizeof(text) - 1] = '\0';

@@ -2,7 +2,7 @@
 #include "schedule.h"
 
 #include <shellapi.h>
-#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "profile.h"
@@ -15,8 +15,9 @@ void ScheduleRun(int argc, char** argv, HWND owner) {
   if (argc < 2 || argv == NULL || argv[1] == NULL) return;
   // An argument too long for the buffer is refused, never cut: a cut name
   // could address another product's list.
-  if (strnlen(argv[1], sizeof(storeName)) >= sizeof(storeName)) return;
-  strcpy(storeName, argv[1]);
+  const char* end = static_cast<const char*>(memchr(argv[1], '\0', sizeof(storeName)));
+  if (end == NULL) return;
+  memcpy(storeName, argv[1], static_cast<size_t>(end - argv[1]) + 1);
 
   ProfileStore store;
   ProfileOpen(storeName, storeName, &store, 1);
@@ -25,7 +26,9 @@ void ScheduleRun(int argc, char** argv, HWND owner) {
 
   int count = ProfileGetInt(&store, "inscount", 0);
   for (int i = 0; i < count; ++i) {
-    snprintf(valueName, sizeof(valueName), "ins%d", i);
+    // "ins" and at most 10 digits: far inside the buffer.
+    memcpy(valueName, "ins", 3);
+    _itoa(i, valueName + 3, 10);
     ProfileGetString(&store, valueName, "", entry, sizeof(entry));
     if (entry[0] == '\0') continue;
     INT_PTR result =

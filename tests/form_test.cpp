@@ -23,7 +23,8 @@ TEST(FormAtScreenResolution, FontIsTheDesignedFaceScaledAndTheTextFitsItsBoxes) 
   }
 
   TForm1 form;
-  form.CreateWnd();
+  Exception failure;
+  ASSERT_TRUE(form.CreateWnd(&failure)) << failure.Message();
   for (const TWinControl* control :
        {static_cast<TWinControl*>(&form.Label1), static_cast<TWinControl*>(&form.Label2),
         static_cast<TWinControl*>(&form.ButtonOk), static_cast<TWinControl*>(&form.ButtonCancel)}) {
@@ -100,7 +101,8 @@ TReentryForm::TReentryForm() : TForm(kReentryDesign) {}
 
 TEST(FormHandlers, ClicksDuringAHandlerAreDroppedAndClosingWaitsForItsEnd) {
   TReentryForm form;
-  form.CreateWnd();
+  Exception failure;
+  ASSERT_TRUE(form.CreateWnd(&failure)) << failure.Message();
   EXPECT_EQ(form.created, 1);
   HWND hwnd = form.GetHandle();
   SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(TReentryForm::kButtonId, BN_CLICKED),
@@ -118,6 +120,31 @@ TEST(FormHandlers, ClicksDuringAHandlerAreDroppedAndClosingWaitsForItsEnd) {
   while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) break;
   }
+}
+
+// A step that fails says so and why, for the entry function to show.
+class TBrokenForm : public TForm {
+ public:
+  TBrokenForm();
+  TLabel Missing;
+};
+
+const TControlDesign kBrokenControls[] = {
+    {&ControlOf<TBrokenForm, TLabel, &TBrokenForm::Missing>, "HandoffNoSuchClass", 1002, 0, 0, 0,
+     10, 10, "", nullptr},
+};
+const TFormDesign kBrokenDesign = {
+    "THandoffBrokenForm", "Broken", 200, 100, "MS Sans Serif", -11, nullptr, kBrokenControls, 1,
+};
+
+TBrokenForm::TBrokenForm() : TForm(kBrokenDesign) {}
+
+TEST(FormCreation, AControlThatCannotBeMadeFailsTheStepWithItsMessage) {
+  TBrokenForm form;
+  Exception failure;
+  EXPECT_FALSE(form.CreateWnd(&failure));
+  EXPECT_STREQ(failure.Message(), "A control of the window could not be created.");
+  EXPECT_EQ(form.Missing.GetHandle(), nullptr);
 }
 
 }  // namespace
