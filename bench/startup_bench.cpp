@@ -86,6 +86,6 @@ int main() {
     measured.push_back(handoffMs);
     baseline.push_back(bareMs);
   }
-  PrintFigure("start-up", measured, baseline, 1.15);
+  PrintFigure("start-up", measured, baseline, 1.10);
   return 0;
 }
