@@ -1,5 +1,6 @@
 # Reads a built handoff.exe as a loader would and checks what it carries:
-#   cmake -DEXE=... -DOBJDUMP=... -DWINDRES=... -DVERSION=... -DBITS=32|64 -P check_executable.cmake
+#   cmake -DEXE=... -DOBJDUMP=... -DWINDRES=... -DVERSION=... -DBITS=32|64
+#         -DSOURCE_DIR=... -DBINARY_DIR=... -P check_executable.cmake
 # It looks at the executable itself, not at the sources it was made from.
 
 set(failures "")
@@ -90,7 +91,30 @@ if(NOT (resources MATCHES "RT_ICON \\*/\nBEGIN\n  0x28L *, 0x20L *, 0x40L *, 0x4
   fail("the icon is not 32 x 32 in 4 bits a pixel")
 endif()
 
+# Nothing of when or where it was built, so that a rebuild gives the same
+# bytes: a time/date stamp of 0 in the COFF header (at 8 past the PE signature,
+# whose offset the DOS header holds at 0x3c), and neither the source nor the
+# build folder at the start of any text in it, as a compiled-in file name is.
+file(READ ${EXE} signatureOffset OFFSET 60 LIMIT 4 HEX)
+string(REGEX REPLACE "(..)(..)(..)(..)" "\\4\\3\\2\\1" signatureOffset "${signatureOffset}")
+math(EXPR stampOffset "0x${signatureOffset} + 8")
+file(READ ${EXE} stamp OFFSET ${stampOffset} LIMIT 4 HEX)
+if(NOT (stamp STREQUAL "00000000"))
+  fail("the header's time/date stamp is ${stamp} (bytes in file order), not 0: a build time")
+endif()
+foreach(folder ${SOURCE_DIR} ${BINARY_DIR})
+  string(REGEX REPLACE "([][+.*?()^$|\\])" "\\\\\\1" pattern "${folder}")
+  foreach(encoding UTF-8 UTF-16LE)
+    file(STRINGS ${EXE} named REGEX "^${pattern}/" ENCODING ${encoding})
+    if(named)
+      list(GET named 0 first)
+      fail("names the build's folder ${folder} (${encoding}): ${first}")
+    endif()
+  endforeach()
+endforeach()
+
 if(failures)
   message(FATAL_ERROR "${EXE}:${failures}")
 endif()
-message(STATUS "${EXE}: system DLLs only, ASLR and DEP, manifest, version ${VERSION}, icon")
+message(STATUS "${EXE}: system DLLs only, ASLR and DEP, manifest, version ${VERSION}, icon, "
+               "no build time or folder")

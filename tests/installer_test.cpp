@@ -1,12 +1,15 @@
-// The sample installer end to end under Wine and Xvfb: run silently, it
-// installs its files, writes their install list and runs handoff.exe, whose
-// prompt we answer with Ok through the X server as a person would.
+// The sample installers, NSIS and MSI, end to end under Wine and Xvfb: run
+// silently, each installs its files, writes their install list and runs
+// handoff.exe, whose prompt we answer with Ok through the X server as a person
+// would; the MSI is then uninstalled through Wine's own installer service.
 //
-// The installer is the sample script built with a product name, store name and
-// file type of this test's own (see tests/CMakeLists.txt), so that the test can
+// Each installer is the sample source built with a product name, store name and
+// file type of its test's own (see tests/CMakeLists.txt), so that the test can
 // register the recording handler for that type and remove everything it made.
-#include <shlobj.h>
 #include <windows.h>
+// After windows.h, which they need.
+#include <msi.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +25,7 @@ using Files = std::vector<std::string>;
 
 const DWORD kStartTimeoutMs = 60000;  // a first start in the prefix can be slow
 const DWORD kExitTimeoutMs = 15000;
+const DWORD kUninstallTimeoutMs = 60000;
 
 std::string LocalAppData() {
   char path[MAX_PATH] = "";
@@ -88,75 +92,163 @@ class Process {
   HANDLE handle_ = NULL;
 };
 
+// The folders and the list an installer of the sample product makes for the
+// current user, for a product, store and file type of a test's own; whatever
+// an earlier run cut short left of them is removed first, and all of it after.
 class InstallerTest : public ::testing::Test {
  protected:
-  InstallerTest()
+  explicit InstallerTest(const std::string& product = INSTALLER_PRODUCT,
+                         const std::string& store = INSTALLER_STORE,
+                         const std::string& fileExt = INSTALLER_FILE_EXT)
       : programsFolder_(LocalAppData() + "\\Programs"),
-        installFolder_(programsFolder_ + "\\" + INSTALLER_PRODUCT),
-        hadProgramsFolder_(FolderExists(programsFolder_)) {
-    // What a run that was cut short may have left.
+        installFolder_(programsFolder_ + "\\" + product),
+        storeKey_(StoreKeyPath(store)),
+        fileExt_(fileExt),
+        hadProgramsFolder_(FolderExists(programsFolder_)),
+        recorder_(fileExt) {
     RemoveFolder(installFolder_);
-    RegDeleteTreeA(HKEY_CURRENT_USER, StoreKeyPath(INSTALLER_STORE).c_str());
-    RegDeleteKeyA(HKEY_CURRENT_USER, StoreKeyPath(INSTALLER_STORE).c_str());
+    RegDeleteTreeA(HKEY_CURRENT_USER, storeKey_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, storeKey_.c_str());
   }
   ~InstallerTest() override {
-    RegDeleteTreeA(HKEY_CURRENT_USER, StoreKeyPath(INSTALLER_STORE).c_str());
-    RegDeleteKeyA(HKEY_CURRENT_USER, StoreKeyPath(INSTALLER_STORE).c_str());
+    RegDeleteTreeA(HKEY_CURRENT_USER, storeKey_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, storeKey_.c_str());
     RemoveFolder(installFolder_);
     // Only succeeds when empty, so another program's folder is never touched.
     if (!hadProgramsFolder_) RemoveDirectoryA(programsFolder_.c_str());
   }
 
   // The handheld files as the installer lays them out.
-  std::string Installed(const std::string& stem) const {
-    return installFolder_ + "\\" + stem + INSTALLER_FILE_EXT;
+  Files HandheldFiles() const {
+    return {installFolder_ + "\\Field Notes" + fileExt_,
+            installFolder_ + "\\Star Charts" + fileExt_};
+  }
+  // The install list of those files, in the order of Snapshot, by name.
+  std::vector<RegistryValue> List() const {
+    Files files = HandheldFiles();
+    return {Text("ins0", files[0]), Text("ins1", files[1]), Dword("inscount", 2)};
+  }
+
+  // Waits for the handoff.exe that the installer starts as its child, checks
+  // that all else is installed by then, presses Ok, and checks that both files
+  // are handed over in order and that the prompt ends with 0.
+  void AnswerThePrompt(const Process& installer) {
+    std::vector<DWORD> children;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < kStartTimeoutMs; Sleep(50)) {
+      children = ChildProcessIds(installer.id(), "handoff.exe");
+      if (!children.empty() || WaitForSingleObject(installer.handle(), 0) == WAIT_OBJECT_0) break;
+    }
+    ASSERT_EQ(children.size(), 1u) << "the installer did not start handoff.exe";
+    Process handoff;
+    ASSERT_TRUE(handoff.Open(children[0]));
+    HWND window = WaitForPromptWindow(handoff.handle());
+    ASSERT_NE(window, nullptr) << "no prompt window";
+
+    for (const std::string& file : HandheldFiles()) {
+      EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << file;
+    }
+    EXPECT_EQ(Snapshot(storeKey_), List());
+    EXPECT_EQ(recorder_.Opened(0), Files{}) << "a file was handed over before Ok";
+
+    EXPECT_NE(WaitForSingleObject(installer.handle(), 0), WAIT_OBJECT_0)
+        << "the installer did not wait for the prompt";
+
+    // Ok has the focus when the prompt opens.
+    PressKeysIn(window, "Return");
+    EXPECT_EQ(recorder_.Opened(2), HandheldFiles());
+
+    DWORD exitCode = 99;
+    EXPECT_TRUE(handoff.WaitForExit(kExitTimeoutMs, &exitCode)) << "the prompt stayed open";
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_FALSE(IsWindow(window));
   }
 
   const std::string programsFolder_;
   const std::string installFolder_;
+  const std::string storeKey_;
+  const std::string fileExt_;
   const bool hadProgramsFolder_;
-  OpenRecorder recorder{INSTALLER_FILE_EXT};
+  OpenRecorder recorder_;
 };
 
 TEST_F(InstallerTest, SilentInstallRunsThePromptAndOkHandsBothFilesOverInOrder) {
   Process installer;
-  Process handoff;
   ASSERT_TRUE(installer.Start("\"" + ModuleFolder() + "\\" + INSTALLER_FILE + "\" /S"));
-
-  // handoff.exe is the installer's child, not ours: find it by its parent.
-  std::vector<DWORD> children;
-  for (DWORD start = GetTickCount(); GetTickCount() - start < kStartTimeoutMs; Sleep(50)) {
-    children = ChildProcessIds(installer.id(), "handoff.exe");
-    if (!children.empty() || WaitForSingleObject(installer.handle(), 0) == WAIT_OBJECT_0) break;
-  }
-  ASSERT_EQ(children.size(), 1u) << "the installer did not start handoff.exe";
-  ASSERT_TRUE(handoff.Open(children[0]));
-  HWND window = WaitForPromptWindow(handoff.handle());
-  ASSERT_NE(window, nullptr) << "no prompt window";
-
-  // By now the installer has done all but its last step.
-  Files files = {Installed("Field Notes"), Installed("Star Charts")};
-  for (const std::string& file : files) {
-    EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << file;
-  }
-  // In the order of Snapshot, by name.
-  const std::vector<RegistryValue> list = {Text("ins0", files[0]), Text("ins1", files[1]),
-                                           Dword("inscount", 2)};
-  EXPECT_EQ(Snapshot(StoreKeyPath(INSTALLER_STORE)), list);
-  EXPECT_EQ(recorder.Opened(0), Files{}) << "a file was handed over before Ok";
-
-  // Ok has the focus when the prompt opens.
-  PressKeysIn(window, "Return");
-  EXPECT_EQ(recorder.Opened(2), files);
+  ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
 
   DWORD exitCode = 99;
-  EXPECT_TRUE(handoff.WaitForExit(kExitTimeoutMs, &exitCode)) << "the prompt stayed open";
-  EXPECT_EQ(exitCode, 0u);
-  EXPECT_FALSE(IsWindow(window));
-  exitCode = 99;
   EXPECT_TRUE(installer.WaitForExit(kExitTimeoutMs, &exitCode)) << "the installer did not end";
   EXPECT_EQ(exitCode, 0u);
-  EXPECT_EQ(Snapshot(StoreKeyPath(INSTALLER_STORE)), list) << "the run changed the list";
+  EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
+}
+
+// The MSI also registers the product with the installer service, which an
+// earlier run cut short may have left installed: it is uninstalled first, and
+// after the test if the test did not.
+class MsiInstallerTest : public InstallerTest {
+ protected:
+  MsiInstallerTest()
+      : InstallerTest(MSI_PRODUCT, MSI_STORE, MSI_FILE_EXT),
+        package_(ModuleFolder() + "\\" + MSI_FILE) {
+    Uninstall();
+  }
+  ~MsiInstallerTest() override {
+    Uninstall();
+  }
+
+  static bool Installed() {
+    return MsiQueryProductStateA(MSI_PRODUCT_CODE) == INSTALLSTATE_DEFAULT;
+  }
+  void Uninstall() const {
+    if (!Installed()) return;
+    Process uninstaller;
+    DWORD exitCode;
+    if (uninstaller.Start("msiexec.exe /x \"" + package_ + "\" /qn")) {
+      uninstaller.WaitForExit(kUninstallTimeoutMs, &exitCode);
+    }
+  }
+  // Runs msiexec on the package to its end, which must come without a prompt:
+  // a handoff.exe that it starts is a failure, and is ended.
+  void RunWithoutPrompt(const char* action) const {
+    Process msiexec;
+    ASSERT_TRUE(msiexec.Start(std::string("msiexec.exe ") + action + " \"" + package_ + "\" /qn"));
+    for (DWORD start = GetTickCount(); GetTickCount() - start < kUninstallTimeoutMs; Sleep(50)) {
+      std::vector<DWORD> children = ChildProcessIds(msiexec.id(), "handoff.exe");
+      if (!children.empty()) {
+        ADD_FAILURE() << "msiexec " << action << " ran handoff.exe";
+        Process handoff;  // ended here, so that msiexec can end too
+        handoff.Open(children[0]);
+        break;
+      }
+      if (WaitForSingleObject(msiexec.handle(), 0) == WAIT_OBJECT_0) break;
+    }
+    // The exit code as Windows has it, not cut to 8 bits as a Unix shell would.
+    DWORD exitCode = 99;
+    EXPECT_TRUE(msiexec.WaitForExit(kUninstallTimeoutMs, &exitCode)) << "msiexec did not end";
+    EXPECT_EQ(exitCode, 0u) << "msiexec " << action;
+  }
+
+  const std::string package_;
+};
+
+TEST_F(MsiInstallerTest, SilentInstallRunsThePromptOnceAndUninstallRemovesFilesAndList) {
+  Process installer;
+  ASSERT_TRUE(installer.Start("msiexec.exe /i \"" + package_ + "\" /qn"));
+  ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
+  DWORD exitCode = 99;
+  EXPECT_TRUE(installer.WaitForExit(kExitTimeoutMs, &exitCode)) << "msiexec did not end";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_TRUE(Installed());
+  EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
+
+  // The package started again on the installed product only maintains it.
+  RunWithoutPrompt("/i");
+  EXPECT_TRUE(Installed());
+
+  RunWithoutPrompt("/x");
+  EXPECT_FALSE(Installed());
+  EXPECT_FALSE(FolderExists(installFolder_)) << "the files are left";
+  EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
 }
 
 }  // namespace
