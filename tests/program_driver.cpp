@@ -102,7 +102,12 @@ HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
       GUITHREADINFO gui = {};
       gui.cbSize = sizeof(gui);
       DWORD thread = GetWindowThreadProcessId(context.found, NULL);
-      if (GetGUIThreadInfo(thread, &gui) && gui.hwndFocus != NULL) return context.found;
+      if (GetGUIThreadInfo(thread, &gui) && gui.hwndFocus != NULL) {
+        // The window takes the focus as it is shown, and the program moves it
+        // to its first button before it waits for input.
+        WaitForInputIdle(process, 5000);
+        return context.found;
+      }
     }
     if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) return NULL;
   }
