@@ -5,6 +5,7 @@
 
 #include "resource.h"
 #include "schedule.h"
+#include "startup.h"
 
 TForm1* Form1 = nullptr;
 
@@ -53,6 +54,7 @@ TForm1::TForm1() : TForm(kForm1) {}
 void TForm1::FormCreate(TObject*) {}
 
 void TForm1::ButtonOkClick(TObject*) {
+  EnterComApartment();
   ScheduleRun(__argc, __argv, GetHandle());
 }
 

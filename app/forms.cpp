@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "resource.h"
+#include "startup.h"
 
 namespace {
 
@@ -160,10 +161,21 @@ void TForm::DropInputReceivedMeanwhile() {
 }
 
 bool TApplication::Initialize(Exception*) {
-  INITCOMMONCONTROLSEX controls = {};
-  controls.dwSize = sizeof(controls);
-  controls.dwICC = ICC_STANDARD_CLASSES;
-  InitCommonControlsEx(&controls);
+  // Common Controls 6, which the manifest names, gives the controls their
+  // look. It is loaded rather than imported, as it is no DLL that Windows
+  // always takes from System32: loaded here, it comes from there alone.
+  using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  HMODULE comctl32 = LoadSystemLibrary("comctl32.dll");
+  InitCommonControlsExFn initCommonControlsEx =
+      comctl32 == NULL ? nullptr
+                       : reinterpret_cast<InitCommonControlsExFn>(reinterpret_cast<void*>(
+                             GetProcAddress(comctl32, "InitCommonControlsEx")));
+  if (initCommonControlsEx != nullptr) {
+    INITCOMMONCONTROLSEX controls = {};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_STANDARD_CLASSES;
+    initCommonControlsEx(&controls);
+  }
   return true;
 }
 

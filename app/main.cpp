@@ -8,11 +8,12 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   ProtectAgainstDllPlanting();
-  ComApartment apartment;
   Exception failure;
   if (!Application->Initialize(&failure) || !Application->CreateForm(Form1, &failure) ||
       !Application->Run(&failure)) {
     Application->ShowException(failure);
   }
+  // Entered by the first run, if there was one.
+  LeaveComApartment();
   return 0;
 }

@@ -1,16 +1,23 @@
-// Start-up hardening and the COM apartment.
+// Start-up hardening, System32-only loading and the COM apartment.
 #include "startup.h"
 
-#include <windows.h>
 #include <objbase.h>
+
+namespace {
+
+bool comEntered = false;
+
+}  // namespace
 
 void ProtectAgainstDllPlanting() {
   // Installers run this program from download and temporary folders, where
   // anyone may have left a DLL named like a system one (version.dll,
   // uxtheme.dll, ...). Everything loaded after this point, by us or by the
-  // shell on our behalf, comes from the system directory only.
-  // SetDefaultDllDirectories is looked up at run time: Windows 7 without
-  // KB2533623 lacks it, and the program must still start there.
+  // shell on our behalf, comes from the system directory only. (What loads
+  // before this point is held to System32 by the image's load configuration,
+  // stack_guard.c.) SetDefaultDllDirectories is looked up at run time:
+  // Windows 7 without KB2533623 lacks it, and the program must still start
+  // there.
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
   HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
   SetDefaultDllDirectoriesFn setDefaultDllDirectories =
@@ -24,12 +31,30 @@ void ProtectAgainstDllPlanting() {
   SetDllDirectoryA("");
 }
 
-// File associations may be served by shell extensions, which the shell
-// expects on a single-threaded apartment; OLE1 DDE is not wanted.
-ComApartment::ComApartment()
-    : initialized_(
-          SUCCEEDED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+HMODULE LoadSystemLibrary(const char* name) {
+  // A bare name still goes through the side-by-side redirection that the
+  // manifest asks for (Common Controls 6), then System32 alone.
+  HMODULE module = LoadLibraryExA(name, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module != NULL || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+  // Windows 7 without KB2533623 knows no search flags: name the file in full.
+  char path[MAX_PATH];
+  UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  size_t nameLength = static_cast<size_t>(lstrlenA(name));
+  if (length == 0 || length + 1 + nameLength >= MAX_PATH) return NULL;
+  path[length] = '\\';
+  lstrcpynA(path + length + 1, name, static_cast<int>(MAX_PATH - length - 1));
+  return LoadLibraryA(path);
+}
 
-ComApartment::~ComApartment() {
-  if (initialized_) CoUninitialize();
+void EnterComApartment() {
+  // OLE1 DDE is not wanted. A thread that is already in an apartment keeps
+  // it, and there is nothing to leave.
+  if (!comEntered) {
+    comEntered = SUCCEEDED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+  }
+}
+
+void LeaveComApartment() {
+  if (comEntered) CoUninitialize();
+  comEntered = false;
 }

@@ -1,19 +1,21 @@
 // What the program does first, before any window or shell call: close the
-// ways other people's files could get code into this process, and set up the
-// apartment the shell expects.
+// ways other people's files could get code into this process; and the
+// apartment the shell expects, entered only once the shell is first needed.
 #pragma once
+
+#include <windows.h>
 
 // Loads DLLs only from the system directory from now on.
 void ProtectAgainstDllPlanting();
 
-// The GUI thread's single-threaded COM apartment, for the lifetime of the object.
-class ComApartment {
- public:
-  ComApartment();
-  ~ComApartment();
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
+// Loads a DLL of Windows from System32 only, never from the program's or the
+// current folder; NULL when it cannot be had.
+HMODULE LoadSystemLibrary(const char* name);
 
- private:
-  bool initialized_;
-};
+// The GUI thread's single-threaded COM apartment. File associations may be
+// served by shell extensions, which the shell expects on such an apartment
+// from its first call on. Entering it loads COM, which the window does not
+// need: the first press of Ok enters it, and it lasts until the program ends.
+void EnterComApartment();
+// Leaves the apartment, if it was entered; the entry function's last step.
+void LeaveComApartment();

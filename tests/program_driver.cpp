@@ -129,8 +129,9 @@ void PressKeysIn(HWND window, const std::string& keys) {
   RunXdotool("key --delay 150 " + keys);
 }
 
-RunningProgram::RunningProgram(const std::string& arguments) {
-  std::string command = "\"" + ModuleFolder() + "\\handoff.exe\"";
+RunningProgram::RunningProgram(const std::string& arguments, const std::string& program) {
+  std::string command =
+      "\"" + (program.empty() ? ModuleFolder() + "\\handoff.exe" : program) + "\"";
   if (!arguments.empty()) command += " " + arguments;
   // Wide, as an installer starts it: the arguments may hold any letters.
   std::wstring wideCommand = Widen(command);

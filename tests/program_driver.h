@@ -29,9 +29,9 @@ void PressKeysIn(HWND window, const std::string& keys);
 
 class RunningProgram {
  public:
-  // Starts handoff.exe, found beside the test program, with this command-line
-  // tail (UTF-8).
-  explicit RunningProgram(const std::string& arguments);
+  // Starts handoff.exe, found beside the test program unless `program` names
+  // another copy, with this command-line tail (UTF-8).
+  explicit RunningProgram(const std::string& arguments, const std::string& program = "");
   ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
@@ -49,6 +49,9 @@ class RunningProgram {
   }
   DWORD threadId() const {
     return threadId_;
+  }
+  HANDLE process() const {
+    return process_;
   }
 
   // Gives the window the X keyboard focus, then presses these keys (xdotool names).

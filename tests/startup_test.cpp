@@ -15,26 +15,29 @@ TEST(Startup, DllsBesideTheProgramAreNoLongerLoadedOnceProtected) {
   HMODULE planted = LoadLibraryA("handoff_planted.dll");
   ASSERT_NE(planted, nullptr) << "the planted DLL should load before protection";
   FreeLibrary(planted);
+  DeleteFileA("handoff_planted.dll.loaded");
 
   ProtectAgainstDllPlanting();
   planted = LoadLibraryA("handoff_planted.dll");
   EXPECT_EQ(planted, nullptr);
   if (planted != NULL) FreeLibrary(planted);
+  // Nor does the loader for the window's DLLs look there.
+  EXPECT_EQ(LoadSystemLibrary("handoff_planted.dll"), nullptr);
 
   // System DLLs still load.
-  HMODULE system = LoadLibraryA("version.dll");
+  HMODULE system = LoadSystemLibrary("version.dll");
   EXPECT_NE(system, nullptr);
   if (system != NULL) FreeLibrary(system);
 }
 
-TEST(Startup, ComApartmentIsSingleThreadedForItsLifetime) {
-  {
-    ComApartment apartment;
-    HRESULT asMultithreaded = CoInitializeEx(NULL, COINIT_MULTITHREADED);
-    EXPECT_EQ(asMultithreaded, RPC_E_CHANGED_MODE);
-    if (SUCCEEDED(asMultithreaded)) CoUninitialize();
-  }
-  // Gone with the object: the thread may join any apartment again.
+TEST(Startup, TheComApartmentIsEnteredOnceOnFirstNeedAndLastsUntilLeft) {
+  EnterComApartment();
+  EnterComApartment();
+  HRESULT asMultithreaded = CoInitializeEx(NULL, COINIT_MULTITHREADED);
+  EXPECT_EQ(asMultithreaded, RPC_E_CHANGED_MODE) << "not a single-threaded apartment";
+  if (SUCCEEDED(asMultithreaded)) CoUninitialize();
+  // One leave ends it, though it was asked for twice.
+  LeaveComApartment();
   HRESULT again = CoInitializeEx(NULL, COINIT_MULTITHREADED);
   EXPECT_EQ(again, S_OK);
   if (SUCCEEDED(again)) CoUninitialize();

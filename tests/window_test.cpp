@@ -1,5 +1,8 @@
 // The real program, end to end under Wine and Xvfb: driven by key presses and
 // clicks through the X server, and looked at from outside its process.
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -286,6 +289,95 @@ TEST_F(PromptTest, NamesAndPathsInAnyLettersArriveExactlyAsWritten) {
   std::vector<RegistryValue> seeded = {
       {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&zero), 4)}};
   EXPECT_EQ(Snapshot(StoreKeyPath(fresh.name())), seeded);
+}
+
+// DLLs that an attacker could leave beside the program in a download folder,
+// under names that the program, its start-up code and Windows on its behalf
+// load, none of which Windows always takes from System32 (as it does its
+// KnownDLLs): PLANTED_DLLS, comma-separated (see CMakeLists.txt). Windows
+// takes such a DLL from the program's folder when anything loads it by name
+// under the default search order. Wine takes its own DLLs first, unless told
+// to prefer those beside the program, as its test run here tells it for all
+// but three that Wine's own DLLs take from there whatever the program does
+// (see CMakeLists.txt). Of the rest, Wine loads bcrypt and crypt32 from the folder of
+// a program that does not prevent it, with the crypto provider that GCC's
+// stack protector runtime loads before WinMain. The other names Wine never
+// loads for this program: for them only Windows shows the rule.
+std::vector<std::string> PlantedNames() {
+  std::vector<std::string> names;
+  std::string list = PLANTED_DLLS;
+  for (size_t start = 0, end; start <= list.size(); start = end + 1) {
+    end = std::min(list.find(',', start), list.size());
+    names.push_back(list.substr(start, end - start));
+  }
+  return names;
+}
+
+// The stack guard of a running program: the value its load configuration
+// points at, read from the process's memory.
+ULONG_PTR StackGuardOf(HANDLE process) {
+  HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process));
+  MODULEENTRY32 image = {};
+  image.dwSize = sizeof(image);
+  bool found = modules != INVALID_HANDLE_VALUE && Module32First(modules, &image);
+  if (modules != INVALID_HANDLE_VALUE) CloseHandle(modules);
+  if (!found) return 0;
+  auto read = [process](const BYTE* at, void* out, SIZE_T size) {
+    SIZE_T got = 0;
+    return ReadProcessMemory(process, at, out, size, &got) && got == size;
+  };
+  const BYTE* base = image.modBaseAddr;
+  IMAGE_DOS_HEADER dos;
+  IMAGE_NT_HEADERS nt;
+  IMAGE_LOAD_CONFIG_DIRECTORY config;
+  ULONG_PTR guard = 0;
+  if (!read(base, &dos, sizeof(dos)) || !read(base + dos.e_lfanew, &nt, sizeof(nt))) return 0;
+  const IMAGE_DATA_DIRECTORY& entry =
+      nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+  if (entry.VirtualAddress == 0 || !read(base + entry.VirtualAddress, &config, sizeof(config)) ||
+      config.SecurityCookie == 0 ||
+      !read(reinterpret_cast<const BYTE*>(config.SecurityCookie), &guard, sizeof(guard))) {
+    return 0;
+  }
+  return guard;
+}
+
+TEST_F(PromptTest, TakesNoDllFromItsFolderAndGuardsItsStackWithASeededValue) {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof(temp), temp);
+  const std::string folder = temp + std::string("handoff-planted-") + store.name();
+  RemoveFolder(folder);
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+  const std::string program = folder + "\\handoff.exe";
+  ASSERT_TRUE(CopyFileA((ModuleFolder() + "\\handoff.exe").c_str(), program.c_str(), FALSE));
+  for (const std::string& name : PlantedNames()) {
+    const std::string planted = folder + "\\" + name + ".dll";
+    ASSERT_TRUE(
+        CopyFileA((ModuleFolder() + "\\handoff_planted.dll").c_str(), planted.c_str(), FALSE))
+        << name;
+  }
+  // The whole program: start, Ok, the hand-over, the close.
+  Files files = {recorder.MakeFile("guarded")};
+  WriteList(files);
+  {
+    RunningProgram started(store.name(), program);
+    ASSERT_NE(started.WaitForWindow(), nullptr) << "the program did not start";
+    // Windows and Wine fill a cookie left at its documented default as they
+    // map the image; where they do not, the program seeds it itself.
+    const ULONG_PTR guard = StackGuardOf(started.process());
+    const ULONG_PTR defaultCookie = sizeof(ULONG_PTR) == 8 ? 0x00002B992DDFA232ull : 0xBB40E64Eul;
+    EXPECT_NE(guard, 0u) << "no stack guard named by the load configuration";
+    EXPECT_NE(guard, defaultCookie) << "the stack guard was never seeded";
+    started.PressKeys("Return");
+    ExpectEndsCleanly(started);
+  }
+  EXPECT_EQ(recorder.Opened(1), files);
+  for (const std::string& name : PlantedNames()) {
+    const std::string marker = folder + "\\" + name + ".dll.loaded";
+    EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES)
+        << name << ".dll was loaded from the program's folder";
+  }
+  RemoveFolder(folder);
 }
 
 // Wine reads the resolution when a program starts; each case starts a new one.

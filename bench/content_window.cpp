@@ -1,0 +1,71 @@
+// Baseline of the start-up benchmark: the content floor, the least a window
+// with the prompt's content pays. It is the bare window with handoff.exe's
+// own manifest (Common Controls 6, DPI awareness, code page), Common Controls
+// initialised and the prompt's four plain controls at their places; nothing
+// else of the program.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "bare_window.h"
+
+namespace {
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+struct Control {
+  const char* windowClass;
+  const char* caption;
+  int left, top, width, height;
+};
+
+const Control kControls[] = {
+    {"STATIC", "The next step in installation is to schedule the appropriate files.", 8, 16, 377,
+     33},
+    {"STATIC", "This installation program will attempt to do that now.", 8, 56, 377, 41},
+    {"BUTTON", "Ok", 121, 128, 75, 25},
+    {"BUTTON", "Cancel", 201, 128, 75, 25},
+};
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_STANDARD_CLASSES;
+  InitCommonControlsEx(&controls);
+
+  HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(IDR_WINDOW_SIZE), RT_RCDATA);
+  if (found == NULL) return 1;
+  const LONG* size = static_cast<const LONG*>(LockResource(LoadResource(instance, found)));
+  if (size == NULL) return 1;
+
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursorA(NULL, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = "ContentWindow";
+  if (RegisterClassA(&windowClass) == 0) return 1;
+  HWND window =
+      CreateWindowExA(0, "ContentWindow", "Content Window", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                      CW_USEDEFAULT, size[0], size[1], NULL, NULL, instance, NULL);
+  if (window == NULL) return 1;
+  for (const Control& control : kControls) {
+    CreateWindowExA(0, control.windowClass, control.caption, WS_CHILD | WS_VISIBLE, control.left,
+                    control.top, control.width, control.height, window, NULL, instance, NULL);
+  }
+  ShowWindow(window, SW_SHOWDEFAULT);
+
+  MSG msg;
+  while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return 0;
+}
