@@ -5,7 +5,7 @@
 #include <commctrl.h>
 
 #include "resource.h"
-#include "startup.h"
+#include "system_library.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Start-up hardening, System32-only loading and the COM apartment.
+// Start-up hardening and the COM apartment.
 #include "startup.h"
 
 #include <objbase.h>
@@ -29,21 +29,6 @@ void ProtectAgainstDllPlanting() {
   }
   // Where the call is missing, at least take the current folder out of the search.
   SetDllDirectoryA("");
-}
-
-HMODULE LoadSystemLibrary(const char* name) {
-  // A bare name still goes through the side-by-side redirection that the
-  // manifest asks for (Common Controls 6), then System32 alone.
-  HMODULE module = LoadLibraryExA(name, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (module != NULL || GetLastError() != ERROR_INVALID_PARAMETER) return module;
-  // Windows 7 without KB2533623 knows no search flags: name the file in full.
-  char path[MAX_PATH];
-  UINT length = GetSystemDirectoryA(path, MAX_PATH);
-  size_t nameLength = static_cast<size_t>(lstrlenA(name));
-  if (length == 0 || length + 1 + nameLength >= MAX_PATH) return NULL;
-  path[length] = '\\';
-  lstrcpynA(path + length + 1, name, static_cast<int>(MAX_PATH - length - 1));
-  return LoadLibraryA(path);
 }
 
 void EnterComApartment() {

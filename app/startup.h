@@ -8,10 +8,6 @@
 // Loads DLLs only from the system directory from now on.
 void ProtectAgainstDllPlanting();
 
-// Loads a DLL of Windows from System32 only, never from the program's or the
-// current folder; NULL when it cannot be had.
-HMODULE LoadSystemLibrary(const char* name);
-
 // The GUI thread's single-threaded COM apartment. File associations may be
 // served by shell extensions, which the shell expects on such an apartment
 // from its first call on. Entering it loads COM, which the window does not

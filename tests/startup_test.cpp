@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include "startup.h"
+#include "system_library.h"
 
 namespace {
 
