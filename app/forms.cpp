@@ -18,6 +18,45 @@ int ScreenDpi() {
   return dpi > 0 ? dpi : kDesignDpi;
 }
 
+// A form's window as the dialog manager makes it: a template in memory of one
+// window and no items, with its menu (none), class and caption as UTF-16
+// strings after the header. The template starts on a DWORD boundary and its
+// strings on WORD boundaries, as the dialog manager requires.
+struct alignas(DWORD) FormTemplate {
+  DLGTEMPLATE header;
+  WCHAR strings[1 + 257 + 512];  // no menu, a class name, a caption
+};
+
+// Appends `text` to the template's strings; false when it does not fit.
+bool AppendString(FormTemplate* dialog, int* used, const char* text) {
+  const int capacity = sizeof(dialog->strings) / sizeof(dialog->strings[0]);
+  int written = MultiByteToWideChar(CP_ACP, 0, text, -1, dialog->strings + *used, capacity - *used);
+  *used += written;
+  return written > 0;
+}
+
+// The template's size is in dialog units: this one is a window of about the
+// designed outer size, in the system font's units (the template names no
+// font), so that the dialog manager places a window of that size. The form
+// then sets the exact size in pixels.
+void SetTemplateSize(DLGTEMPLATE* header, int outerWidth, int outerHeight) {
+  RECT frame = {0, 0, 0, 0};
+  AdjustWindowRectEx(&frame, header->style, FALSE, header->dwExtendedStyle);
+  const LONG units = GetDialogBaseUnits();
+  header->cx = static_cast<short>(
+      MulDiv(outerWidth - (frame.right - frame.left), 4, LOWORD(static_cast<DWORD>(units))));
+  header->cy = static_cast<short>(
+      MulDiv(outerHeight - (frame.bottom - frame.top), 8, HIWORD(static_cast<DWORD>(units))));
+}
+
+// The dialog manager sends WM_INITDIALOG only to a dialog that has a dialog
+// procedure, and calls it from DefDlgProcA for every message. The form's window
+// procedure has already handled what the form handles, so this one adds
+// nothing.
+INT_PTR CALLBACK PassOnDialogProc(HWND, UINT, WPARAM, LPARAM) {
+  return FALSE;
+}
+
 }  // namespace
 
 TApplication* Application = &application;
@@ -47,16 +86,28 @@ bool TForm::CreateWnd(Exception* failure) {
     return false;
   }
 
+  // The frame the window has always had: sizeable, with the system menu and
+  // the minimise and maximise boxes (DS_MODALFRAME would make it a dialog
+  // frame without the title bar's icon). Windows documents no "default"
+  // position for a template: DS_CENTER lets the system choose the place, the
+  // middle of the work area of a monitor of its choosing.
+  FormTemplate dialog = {};
+  dialog.header.style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | DS_CENTER;
+  dialog.header.dwExtendedStyle = WS_EX_CONTROLPARENT;
   const int dpi = ScreenDpi();
-  // The window system chooses the position; the size is the design's.
-  CreateWindowExA(WS_EX_CONTROLPARENT, design_.windowClass, design_.caption,
-                  WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
-                  ScaleToDpi(design_.width, dpi), ScaleToDpi(design_.height, dpi), NULL, NULL,
-                  instance, this);
-  if (handle_ == NULL) {
+  const int width = ScaleToDpi(design_.width, dpi);
+  const int height = ScaleToDpi(design_.height, dpi);
+  SetTemplateSize(&dialog.header, width, height);
+  int used = 1;  // strings[0] == 0: no menu
+  if (!AppendString(&dialog, &used, design_.windowClass) ||
+      !AppendString(&dialog, &used, design_.caption) ||
+      CreateDialogIndirectParamA(instance, &dialog.header, NULL, PassOnDialogProc,
+                                 reinterpret_cast<LPARAM>(this)) == NULL ||
+      handle_ == NULL) {
     *failure = Exception("The window could not be created.");
     return false;
   }
+  SetWindowPos(handle_, NULL, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
   font_ = CreateFontA(ScaleToDpi(design_.fontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -90,10 +141,13 @@ void TForm::Show() {
 }
 
 LRESULT CALLBACK TForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    TForm* form = static_cast<TForm*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+  // The messages of creation, before this one, go to DefDlgProcA alone.
+  if (message == WM_INITDIALOG) {
+    TForm* form = reinterpret_cast<TForm*>(lParam);
     form->handle_ = hwnd;
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, lParam);
+    // The controls do not exist yet: Show gives the first of them the focus.
+    return FALSE;
   }
   TForm* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (form == nullptr) return DefDlgProcA(hwnd, message, wParam, lParam);

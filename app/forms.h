@@ -2,9 +2,13 @@
 // object that creates forms and runs the message loop, forms built from a
 // declared design, and thin wrappers over native controls.
 //
-// A form's window is a dialog-class window (DLGWINDOWEXTRA, DefDlgProc), so the
-// platform's dialog manager gives it the usual keyboard behaviour: Tab between
-// tab stops, Enter for the default or focused button, Esc for IDCANCEL.
+// A form's window is a dialog that the platform's dialog manager creates
+// (CreateDialogIndirectParamA), from a template in memory naming the form's own
+// class (DLGWINDOWEXTRA, its procedure passing on to DefDlgProcA), as Windows
+// documents custom dialog classes. The dialog manager gives it the usual
+// keyboard behaviour: Tab between tab stops, Enter for the default or focused
+// button, Esc for IDCANCEL. The template says only the frame; the size and the
+// controls are set afterwards in pixels, from the design.
 #pragma once
 
 #include <windows.h>

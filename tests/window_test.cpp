@@ -126,6 +126,15 @@ TEST_F(PromptTest, AppearsAsDesignedWithOkFocusedAndTouchesNoStoreUntilOk) {
     EXPECT_EQ(style & bit, bit) << std::hex << bit;
   }
   ExpectDesignedLayout(window, 96);
+  // Where the system placed it: wholly on the work area of a monitor.
+  RECT outer;
+  GetWindowRect(window, &outer);
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof(monitor);
+  ASSERT_TRUE(GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor));
+  RECT onWork;
+  IntersectRect(&onWork, &outer, &monitor.rcWork);
+  EXPECT_TRUE(EqualRect(&onWork, &outer)) << outer.left << "," << outer.top;
 
   for (const auto& control : kDesigned) {
     HWND child = GetDlgItem(window, control.id);
