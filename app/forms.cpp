@@ -57,6 +57,18 @@ INT_PTR CALLBACK PassOnDialogProc(HWND, UINT, WPARAM, LPARAM) {
   return FALSE;
 }
 
+// A person's input, or a command that it makes: keys, mouse buttons and moves
+// over the client area and the frame, touch and pen (WM_POINTER*, which the
+// default window procedure turns into clicks), gestures, and the system
+// commands of the title bar, the system menu and Alt+F4 (WM_SYSCOMMAND).
+bool IsUserInput(UINT message) {
+  return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+         (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
+         (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK) ||
+         (message >= WM_TOUCH && message <= WM_POINTERROUTEDRELEASED) || message == WM_GESTURE ||
+         message == WM_SYSCOMMAND;
+}
+
 }  // namespace
 
 TApplication* Application = &application;
@@ -156,6 +168,9 @@ LRESULT CALLBACK TForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
 
 LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   HWND hwnd = handle_;
+  // Input that the shell dispatches while it runs inside a click handler was
+  // made while busy: dropped, as the loop drops it (IsInputMadeWhileBusy).
+  if (inHandler_ && IsUserInput(message)) return 0;
   switch (message) {
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED) {
@@ -164,7 +179,9 @@ LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_CLOSE:
-      // Handled here: the dialog manager would turn it into a Cancel click.
+      // Handled here: the dialog manager would turn it into a Cancel click. A
+      // program's request, or a person's that the input rule let through, is
+      // honoured: at once, or once the handler has ended.
       if (inHandler_) {
         closeDeferred_ = true;
       } else {
@@ -190,7 +207,8 @@ void TForm::Click(int id) {
     inHandler_ = true;
     (this->*control.onClick)(&control.control(*this));
     inHandler_ = false;
-    DropInputReceivedMeanwhile();
+    busyEnd_ = GetTickCount();
+    busyEnded_ = true;
     if (closeDeferred_) {
       closeDeferred_ = false;
       PostMessageA(handle_, WM_CLOSE, 0, 0);
@@ -199,19 +217,27 @@ void TForm::Click(int id) {
   }
 }
 
-void TForm::DropInputReceivedMeanwhile() {
-  // Keys and clicks that arrived while a handler ran were aimed at a busy
-  // window: a second Ok pressed during a long hand-over must not start a
-  // second run once the first has ended. Peeking also takes in what the
-  // window system still holds for this thread. The bound keeps a flood of
-  // input from holding the window here.
-  MSG msg;
-  for (int dropped = 0; dropped < 10000; ++dropped) {
-    if (!PeekMessageA(&msg, NULL, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE) &&
-        !PeekMessageA(&msg, NULL, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
-      break;
-    }
+bool TForm::IsInputMadeWhileBusy(const MSG& msg) {
+  // A second Ok pressed, tapped or clicked during a long hand-over must not
+  // start a second run once the first has ended, nor a close asked for
+  // meanwhile end the program afterwards: a busy window takes no input. One
+  // rule for every kind: input made no later than the end of the handler is
+  // dropped, whether the shell dispatched it meanwhile (HandleMessage) or it
+  // is still queued when the handler ends (here). A message's time is the
+  // GetTickCount() of when its input was made, or of its posting.
+  if (!busyEnded_ || !IsUserInput(msg.message) || handle_ == NULL ||
+      (msg.hwnd != handle_ && !IsChild(handle_, msg.hwnd))) {
+    return false;
   }
+  // What was queued by the end is read within moments of it. An hour on, the
+  // end is forgotten, so that the counter's wrap after 49.7 days cannot make
+  // new input look old; until then the signed difference holds across it.
+  const DWORD kInputBacklogMs = 60 * 60 * 1000;
+  if (GetTickCount() - busyEnd_ > kInputBacklogMs) {
+    busyEnded_ = false;
+    return false;
+  }
+  return static_cast<LONG>(msg.time - busyEnd_) <= 0;
 }
 
 bool TApplication::Initialize(Exception*) {
@@ -243,6 +269,7 @@ bool TApplication::Run(Exception*) {
   mainForm_->Show();
   MSG msg;
   while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+    if (mainForm_->IsInputMadeWhileBusy(msg)) continue;
     HWND main = mainForm_->GetHandle();
     if (main != NULL && IsDialogMessageA(main, &msg)) continue;
     TranslateMessage(&msg);
