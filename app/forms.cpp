@@ -18,6 +18,57 @@ int ScreenDpi() {
   return dpi > 0 ? dpi : kDesignDpi;
 }
 
+// A form's window as the dialog manager makes it: a template in memory of one
+// window and no items, with its menu (none), class and caption as UTF-16
+// strings after the header. The template starts on a DWORD boundary and its
+// strings on WORD boundaries, as the dialog manager requires.
+struct alignas(DWORD) FormTemplate {
+  DLGTEMPLATE header;
+  WCHAR strings[1 + 257 + 512];  // no menu, a class name, a caption
+};
+
+// Appends `text` to the template's strings; false when it does not fit.
+bool AppendString(FormTemplate* dialog, int* used, const char* text) {
+  const int capacity = sizeof(dialog->strings) / sizeof(dialog->strings[0]);
+  int written = MultiByteToWideChar(CP_ACP, 0, text, -1, dialog->strings + *used, capacity - *used);
+  *used += written;
+  return written > 0;
+}
+
+// The template's size is in dialog units: this one is a window of about the
+// designed outer size, in the system font's units (the template names no
+// font), so that the dialog manager places a window of that size. The form
+// then sets the exact size in pixels.
+void SetTemplateSize(DLGTEMPLATE* header, int outerWidth, int outerHeight) {
+  RECT frame = {0, 0, 0, 0};
+  AdjustWindowRectEx(&frame, header->style, FALSE, header->dwExtendedStyle);
+  const LONG units = GetDialogBaseUnits();
+  header->cx = static_cast<short>(
+      MulDiv(outerWidth - (frame.right - frame.left), 4, LOWORD(static_cast<DWORD>(units))));
+  header->cy = static_cast<short>(
+      MulDiv(outerHeight - (frame.bottom - frame.top), 8, HIWORD(static_cast<DWORD>(units))));
+}
+
+// The dialog manager sends WM_INITDIALOG only to a dialog that has a dialog
+// procedure, and calls it from DefDlgProcA for every message. The form's window
+// procedure has already handled what the form handles, so this one adds
+// nothing.
+INT_PTR CALLBACK PassOnDialogProc(HWND, UINT, WPARAM, LPARAM) {
+  return FALSE;
+}
+
+// A person's input, or a command that it makes: keys, mouse buttons and moves
+// over the client area and the frame, touch and pen (WM_POINTER*, which the
+// default window procedure turns into clicks), gestures, and the system
+// commands of the title bar, the system menu and Alt+F4 (WM_SYSCOMMAND).
+bool IsUserInput(UINT message) {
+  return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+         (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
+         (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK) ||
+         (message >= WM_TOUCH && message <= WM_POINTERROUTEDRELEASED) || message == WM_GESTURE ||
+         message == WM_SYSCOMMAND;
+}
+
 }  // namespace
 
 TApplication* Application = &application;
@@ -47,16 +98,28 @@ bool TForm::CreateWnd(Exception* failure) {
     return false;
   }
 
+  // The frame the window has always had: sizeable, with the system menu and
+  // the minimise and maximise boxes (DS_MODALFRAME would make it a dialog
+  // frame without the title bar's icon). Windows documents no "default"
+  // position for a template: DS_CENTER lets the system choose the place, the
+  // middle of the work area of a monitor of its choosing.
+  FormTemplate dialog = {};
+  dialog.header.style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | DS_CENTER;
+  dialog.header.dwExtendedStyle = WS_EX_CONTROLPARENT;
   const int dpi = ScreenDpi();
-  // The window system chooses the position; the size is the design's.
-  CreateWindowExA(WS_EX_CONTROLPARENT, design_.windowClass, design_.caption,
-                  WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
-                  ScaleToDpi(design_.width, dpi), ScaleToDpi(design_.height, dpi), NULL, NULL,
-                  instance, this);
-  if (handle_ == NULL) {
+  const int width = ScaleToDpi(design_.width, dpi);
+  const int height = ScaleToDpi(design_.height, dpi);
+  SetTemplateSize(&dialog.header, width, height);
+  int used = 1;  // strings[0] == 0: no menu
+  if (!AppendString(&dialog, &used, design_.windowClass) ||
+      !AppendString(&dialog, &used, design_.caption) ||
+      CreateDialogIndirectParamA(instance, &dialog.header, NULL, PassOnDialogProc,
+                                 reinterpret_cast<LPARAM>(this)) == NULL ||
+      handle_ == NULL) {
     *failure = Exception("The window could not be created.");
     return false;
   }
+  SetWindowPos(handle_, NULL, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
   font_ = CreateFontA(ScaleToDpi(design_.fontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -90,10 +153,13 @@ void TForm::Show() {
 }
 
 LRESULT CALLBACK TForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    TForm* form = static_cast<TForm*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+  // The messages of creation, before this one, go to DefDlgProcA alone.
+  if (message == WM_INITDIALOG) {
+    TForm* form = reinterpret_cast<TForm*>(lParam);
     form->handle_ = hwnd;
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, lParam);
+    // The controls do not exist yet: Show gives the first of them the focus.
+    return FALSE;
   }
   TForm* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (form == nullptr) return DefDlgProcA(hwnd, message, wParam, lParam);
@@ -102,6 +168,9 @@ LRESULT CALLBACK TForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
 
 LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   HWND hwnd = handle_;
+  // Input that the shell dispatches while it runs inside a click handler was
+  // made while busy: dropped, as the loop drops it (IsInputMadeWhileBusy).
+  if (inHandler_ && IsUserInput(message)) return 0;
   switch (message) {
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED) {
@@ -110,7 +179,9 @@ LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_CLOSE:
-      // Handled here: the dialog manager would turn it into a Cancel click.
+      // Handled here: the dialog manager would turn it into a Cancel click. A
+      // program's request, or a person's that the input rule let through, is
+      // honoured: at once, or once the handler has ended.
       if (inHandler_) {
         closeDeferred_ = true;
       } else {
@@ -136,7 +207,8 @@ void TForm::Click(int id) {
     inHandler_ = true;
     (this->*control.onClick)(&control.control(*this));
     inHandler_ = false;
-    DropInputReceivedMeanwhile();
+    busyEnd_ = GetTickCount();
+    busyEnded_ = true;
     if (closeDeferred_) {
       closeDeferred_ = false;
       PostMessageA(handle_, WM_CLOSE, 0, 0);
@@ -145,19 +217,27 @@ void TForm::Click(int id) {
   }
 }
 
-void TForm::DropInputReceivedMeanwhile() {
-  // Keys and clicks that arrived while a handler ran were aimed at a busy
-  // window: a second Ok pressed during a long hand-over must not start a
-  // second run once the first has ended. Peeking also takes in what the
-  // window system still holds for this thread. The bound keeps a flood of
-  // input from holding the window here.
-  MSG msg;
-  for (int dropped = 0; dropped < 10000; ++dropped) {
-    if (!PeekMessageA(&msg, NULL, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE) &&
-        !PeekMessageA(&msg, NULL, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
-      break;
-    }
+bool TForm::IsInputMadeWhileBusy(const MSG& msg) {
+  // A second Ok pressed, tapped or clicked during a long hand-over must not
+  // start a second run once the first has ended, nor a close asked for
+  // meanwhile end the program afterwards: a busy window takes no input. One
+  // rule for every kind: input made no later than the end of the handler is
+  // dropped, whether the shell dispatched it meanwhile (HandleMessage) or it
+  // is still queued when the handler ends (here). A message's time is the
+  // GetTickCount() of when its input was made, or of its posting.
+  if (!busyEnded_ || !IsUserInput(msg.message) || handle_ == NULL ||
+      (msg.hwnd != handle_ && !IsChild(handle_, msg.hwnd))) {
+    return false;
   }
+  // What was queued by the end is read within moments of it. An hour on, the
+  // end is forgotten, so that the counter's wrap after 49.7 days cannot make
+  // new input look old; until then the signed difference holds across it.
+  const DWORD kInputBacklogMs = 60 * 60 * 1000;
+  if (GetTickCount() - busyEnd_ > kInputBacklogMs) {
+    busyEnded_ = false;
+    return false;
+  }
+  return static_cast<LONG>(msg.time - busyEnd_) <= 0;
 }
 
 bool TApplication::Initialize(Exception*) {
@@ -189,6 +269,7 @@ bool TApplication::Run(Exception*) {
   mainForm_->Show();
   MSG msg;
   while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+    if (mainForm_->IsInputMadeWhileBusy(msg)) continue;
     HWND main = mainForm_->GetHandle();
     if (main != NULL && IsDialogMessageA(main, &msg)) continue;
     TranslateMessage(&msg);

@@ -2,9 +2,13 @@
 // object that creates forms and runs the message loop, forms built from a
 // declared design, and thin wrappers over native controls.
 //
-// A form's window is a dialog-class window (DLGWINDOWEXTRA, DefDlgProc), so the
-// platform's dialog manager gives it the usual keyboard behaviour: Tab between
-// tab stops, Enter for the default or focused button, Esc for IDCANCEL.
+// A form's window is a dialog that the platform's dialog manager creates
+// (CreateDialogIndirectParamA), from a template in memory naming the form's own
+// class (DLGWINDOWEXTRA, its procedure passing on to DefDlgProcA), as Windows
+// documents custom dialog classes. The dialog manager gives it the usual
+// keyboard behaviour: Tab between tab stops, Enter for the default or focused
+// button, Esc for IDCANCEL. The template says only the frame; the size and the
+// controls are set afterwards in pixels, from the design.
 #pragma once
 
 #include <windows.h>
@@ -94,20 +98,26 @@ class TForm : public TWinControl {
   // went wrong in `failure`, when it cannot.
   bool CreateWnd(Exception* failure);
   void Show();
+  // True for a message of a person's input, aimed at this window or its
+  // controls, that was made while a click handler ran: the message loop drops
+  // it instead of dispatching it.
+  bool IsInputMadeWhileBusy(const MSG& msg);
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void Click(int id);
-  void DropInputReceivedMeanwhile();
 
   const TFormDesign& design_;
   HFONT font_ = nullptr;
-  // The shell may pump messages while a click handler runs: clicks that arrive
-  // meanwhile are dropped, and a close request waits until the handler ends.
-  // Input still queued when the handler ends is dropped too.
+  // The shell may pump messages while a click handler runs: input that it
+  // dispatches meanwhile is dropped, and a program's close request waits until
+  // the handler ends. Input made before the handler ended and still queued
+  // then is dropped by the message loop (IsInputMadeWhileBusy).
   bool inHandler_ = false;
   bool closeDeferred_ = false;
+  bool busyEnded_ = false;  // a handler has ended, at busyEnd_, and input of then may be queued
+  DWORD busyEnd_ = 0;       // GetTickCount() when it ended
 };
 
 // Each step of start-up returns false when it fails, with what went wrong in

@@ -4,6 +4,8 @@
 
 #include <stdlib.h>
 
+#include <functional>
+
 #include "form1.h"
 
 namespace {
@@ -58,7 +60,7 @@ TEST(FormAtScreenResolution, FontIsTheDesignedFaceScaledAndTheTextFitsItsBoxes) 
 }
 
 // A form of one button whose handler is re-entered the way the shell can
-// re-enter it: a second click and a close request arrive while it runs.
+// re-enter it: what arrives while it runs is up to each test.
 class TReentryForm : public TForm {
  public:
   TReentryForm();
@@ -69,15 +71,12 @@ class TReentryForm : public TForm {
   void ButtonClick(TObject* sender) {
     ++clicks;
     EXPECT_EQ(sender, &Button);
-    SendMessageA(GetHandle(), WM_COMMAND, MAKEWPARAM(kButtonId, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(Button.GetHandle()));
-    SendMessageA(GetHandle(), WM_CLOSE, 0, 0);
-    stillOpenInHandler = IsWindow(GetHandle()) != FALSE;
+    if (duringClick) duringClick();
   }
   static const int kButtonId = 1001;
   int created = 0;
   int clicks = 0;
-  bool stillOpenInHandler = false;
+  std::function<void()> duringClick;
 };
 
 const TControlDesign kReentryControls[] = {
@@ -99,16 +98,26 @@ const TFormDesign kReentryDesign = {
 
 TReentryForm::TReentryForm() : TForm(kReentryDesign) {}
 
+void ClickGo(TReentryForm& form) {
+  SendMessageA(form.GetHandle(), WM_COMMAND, MAKEWPARAM(TReentryForm::kButtonId, BN_CLICKED),
+               reinterpret_cast<LPARAM>(form.Button.GetHandle()));
+}
+
 TEST(FormHandlers, ClicksDuringAHandlerAreDroppedAndClosingWaitsForItsEnd) {
   TReentryForm form;
   Exception failure;
   ASSERT_TRUE(form.CreateWnd(&failure)) << failure.Message();
   EXPECT_EQ(form.created, 1);
   HWND hwnd = form.GetHandle();
-  SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(TReentryForm::kButtonId, BN_CLICKED),
-               reinterpret_cast<LPARAM>(form.Button.GetHandle()));
+  bool stillOpenInHandler = false;
+  form.duringClick = [&] {
+    ClickGo(form);
+    SendMessageA(hwnd, WM_CLOSE, 0, 0);
+    stillOpenInHandler = IsWindow(hwnd) != FALSE;
+  };
+  ClickGo(form);
   EXPECT_EQ(form.clicks, 1);
-  EXPECT_TRUE(form.stillOpenInHandler);
+  EXPECT_TRUE(stillOpenInHandler);
   ASSERT_TRUE(IsWindow(hwnd));
 
   // The close request was put back in the queue once the handler had returned.
@@ -120,6 +129,79 @@ TEST(FormHandlers, ClicksDuringAHandlerAreDroppedAndClosingWaitsForItsEnd) {
   while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) break;
   }
+}
+
+// A person's input of each kind, as the window system queues it: posted, and
+// stamped with the time of its posting.
+struct Input {
+  bool toGo;  // to the Go button, else to the form
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+const Input kInputOfEachKind[] = {
+    {true, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5)},  // a click
+    {true, WM_LBUTTONUP, 0, MAKELPARAM(5, 5)},
+    {true, WM_KEYDOWN, VK_SPACE, MAKELPARAM(1, 0x39)},  // a press of the space bar
+    {true, WM_KEYUP, VK_SPACE, MAKELPARAM(1, 0xC039)},
+    {true, WM_POINTERDOWN,
+     MAKEWPARAM(1, POINTER_MESSAGE_FLAG_NEW | POINTER_MESSAGE_FLAG_FIRSTBUTTON), 0},  // a tap
+    {false, WM_SYSCOMMAND, SC_CLOSE, 0},  // what a close box or Alt+F4 makes
+};
+
+void Post(TReentryForm& form, const Input& input) {
+  PostMessageA(input.toGo ? form.Button.GetHandle() : form.GetHandle(), input.message, input.wParam,
+               input.lParam);
+}
+
+// Hands the queued messages on as the application's loop does.
+void RunMessageLoop(TForm& form) {
+  MSG msg;
+  while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT || form.IsInputMadeWhileBusy(msg)) continue;
+    if (form.GetHandle() != NULL && IsDialogMessageA(form.GetHandle(), &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+int tapsOnGo = 0;
+WNDPROC goProcedure = nullptr;
+LRESULT CALLBACK CountTaps(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_POINTERDOWN) ++tapsOnGo;
+  return CallWindowProcA(goProcedure, hwnd, message, wParam, lParam);
+}
+
+TEST(FormHandlers, InputMadeWhileAHandlerRunsIsDroppedAndInputMadeAfterItIsHandled) {
+  TReentryForm form;
+  Exception failure;
+  ASSERT_TRUE(form.CreateWnd(&failure)) << failure.Message();
+  HWND hwnd = form.GetHandle();
+  goProcedure = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+      form.Button.GetHandle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountTaps)));
+
+  // While the handler runs, input of every kind arrives, and the shell
+  // dispatches a click on the close box, which sends the system command.
+  form.duringClick = [&] {
+    for (const Input& input : kInputOfEachKind) Post(form, input);
+    SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+  };
+  ClickGo(form);
+  form.duringClick = nullptr;
+  RunMessageLoop(form);
+  EXPECT_EQ(form.clicks, 1) << "a click or key made during the run started another";
+  EXPECT_EQ(tapsOnGo, 0) << "a tap made during the run reached the button";
+  ASSERT_TRUE(IsWindow(hwnd)) << "a close asked for during the run closed the window";
+
+  // The same, each made on a later tick than the end of the last handler.
+  for (const Input& input : kInputOfEachKind) {
+    Sleep(50);
+    Post(form, input);
+    RunMessageLoop(form);
+  }
+  EXPECT_EQ(form.clicks, 3);
+  EXPECT_EQ(tapsOnGo, 1);
+  EXPECT_FALSE(IsWindow(hwnd));
 }
 
 // A step that fails says so and why, for the entry function to show.
