@@ -50,6 +50,29 @@ if(BITS EQUAL 64)
   endif()
 endif()
 
+# The oldest Windows that the manifest declares, 7 (6.1), as the operating
+# system and the subsystem the image needs: below 6.0 Windows treats it as a
+# program for Windows before Vista. And terminal-server aware, bit 0x8000.
+foreach(field MajorOSystemVersion=6 MinorOSystemVersion=1 MajorSubsystemVersion=6
+              MinorSubsystemVersion=1)
+  string(REPLACE "=" ";" field "${field}")
+  list(GET field 0 name)
+  list(GET field 1 expected)
+  if(NOT (headers MATCHES "\n${name}[ \t]+([0-9]+)\n"))
+    fail("no ${name} in the header")
+  elseif(NOT (CMAKE_MATCH_1 EQUAL expected))
+    fail("${name} is ${CMAKE_MATCH_1}, not ${expected}")
+  endif()
+endforeach()
+if(NOT (headers MATCHES "\nDllCharacteristics[ \t]+([0-9a-fA-F]+)\n"))
+  fail("no DllCharacteristics in the header")
+else()
+  math(EXPR terminalServerAware "0x${CMAKE_MATCH_1} & 0x8000")
+  if(terminalServerAware EQUAL 0)
+    fail("not marked terminal-server aware (DllCharacteristics 0x${CMAKE_MATCH_1})")
+  endif()
+endif()
+
 execute_process(COMMAND ${WINDRES} -i ${EXE} -O rc OUTPUT_VARIABLE resources RESULT_VARIABLE result)
 if(NOT (result EQUAL 0))
   fail("windres cannot read the resources of ${EXE}")
@@ -208,4 +231,5 @@ if(failures)
   message(FATAL_ERROR "${EXE}:${failures}")
 endif()
 message(STATUS "${EXE}: system DLLs only, KnownDLLs at start, load configuration, ASLR and "
-               "DEP, manifest, version ${VERSION}, icon, no build time or folder")
+               "DEP, Windows 6.1 and terminal-server aware, manifest, version ${VERSION}, icon, "
+               "no build time or folder")
