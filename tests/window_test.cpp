@@ -212,6 +212,8 @@ TEST_F(PromptTest, WithoutAnArgumentOkDoesNothingAndEscapeEnds) {
   program.PressKeys("Escape");
   ExpectEndsCleanly(program);
   EXPECT_EQ(Snapshot("Software\\Varnolt"), makerBefore);
+  // Nor a key of the one name it was given, its own path, whole or cut.
+  EXPECT_EQ(StoreKeysNamedFrom({ModuleFolder() + "\\handoff.exe"}), std::vector<std::string>{});
 }
 
 TEST_F(PromptTest, EveryWayOfCancellingEndsWithoutTouchingTheStore) {
