@@ -1,5 +1,5 @@
 # Reads a built handoff.exe as a loader would and checks what it carries:
-#   cmake -DEXE=... -DOBJDUMP=... -DWINDRES=... -DVERSION=... -DBITS=32|64
+#   cmake -DEXE=... -DOBJDUMP=... -DWINDRES=... -DXMLLINT=... -DVERSION=... -DBITS=32|64
 #         -DSOURCE_DIR=... -DBINARY_DIR=... -P check_executable.cmake
 # It looks at the executable itself, not at the sources it was made from.
 
@@ -7,6 +7,7 @@ set(failures "")
 macro(fail message)
   string(APPEND failures "\n  ${message}")
 endmacro()
+include(${CMAKE_CURRENT_LIST_DIR}/check_manifest.cmake)
 # Fails for each of the texts that `resources` lacks, naming `what` lacks it.
 macro(require_texts what)
   foreach(needed ${ARGN})
@@ -50,26 +51,113 @@ if(BITS EQUAL 64)
   endif()
 endif()
 
+# The oldest Windows that the manifest declares, 7 (6.1), as the operating
+# system and the subsystem the image needs: below 6.0 Windows treats it as a
+# program for Windows before Vista. And terminal-server aware, bit 0x8000.
+foreach(field MajorOSystemVersion=6 MinorOSystemVersion=1 MajorSubsystemVersion=6
+              MinorSubsystemVersion=1)
+  string(REPLACE "=" ";" field "${field}")
+  list(GET field 0 name)
+  list(GET field 1 expected)
+  if(NOT (headers MATCHES "\n${name}[ \t]+([0-9]+)\n"))
+    fail("no ${name} in the header")
+  elseif(NOT (CMAKE_MATCH_1 EQUAL expected))
+    fail("${name} is ${CMAKE_MATCH_1}, not ${expected}")
+  endif()
+endforeach()
+if(NOT (headers MATCHES "\nDllCharacteristics[ \t]+([0-9a-fA-F]+)\n"))
+  fail("no DllCharacteristics in the header")
+else()
+  math(EXPR terminalServerAware "0x${CMAKE_MATCH_1} & 0x8000")
+  if(terminalServerAware EQUAL 0)
+    fail("not marked terminal-server aware (DllCharacteristics 0x${CMAKE_MATCH_1})")
+  endif()
+endif()
+
 execute_process(COMMAND ${WINDRES} -i ${EXE} -O rc OUTPUT_VARIABLE resources RESULT_VARIABLE result)
 if(NOT (result EQUAL 0))
   fail("windres cannot read the resources of ${EXE}")
 endif()
 
-# One manifest, as resource 1 of type 24, with what the program needs of it.
-string(REGEX MATCHALL "\n1 24 /\\* RT_MANIFEST \\*/" manifests "${resources}")
-list(LENGTH manifests manifestCount)
+# One manifest, as resource 1 of type 24, which must be XML that Windows
+# accepts. Its bytes are taken from the resources as windres writes them to a
+# .res file: entries of a 32-bit data size, a 32-bit header size, the type and
+# the name (each 0xffff and a 16-bit number, or a text of 16-bit letters ending
+# in 0) and the rest of the header, then the data, padded to 4 bytes.
+get_filename_component(exeName ${EXE} NAME_WE)
+set(workDir ${BINARY_DIR}/tests/${exeName}.check)
+file(MAKE_DIRECTORY ${workDir})
+execute_process(COMMAND ${WINDRES} -i ${EXE} -O res -o ${workDir}/resources.res RESULT_VARIABLE result)
+if(NOT (result EQUAL 0))
+  fail("windres cannot write the resources of ${EXE} as a .res file")
+endif()
+file(READ ${workDir}/resources.res res HEX)
+string(LENGTH "${res}" resLength)
+math(EXPR resLength "${resLength} / 2")
+# The little-endian number of `bytes` bytes at byte `offset` of the .res.
+function(res_number var offset bytes)
+  math(EXPR hexOffset "(${offset}) * 2")
+  math(EXPR hexLength "${bytes} * 2")
+  string(SUBSTRING "${res}" ${hexOffset} ${hexLength} digits)
+  set(reversed "")
+  foreach(byte RANGE 0 ${hexLength} 2)
+    string(SUBSTRING "${digits}" ${byte} 2 pair)
+    string(PREPEND reversed "${pair}")
+  endforeach()
+  math(EXPR number "0x0${reversed}")
+  set(${var} ${number} PARENT_SCOPE)
+endfunction()
+# The type or name at byte `offset`: its number, or "text"; `next` is the byte after it.
+function(res_id var next offset)
+  math(EXPR offset "${offset}")
+  res_number(first ${offset} 2)
+  if(first EQUAL 0xffff)
+    res_number(id "${offset} + 2" 2)
+    math(EXPR after "${offset} + 4")
+  else()
+    set(id text)
+    set(after ${offset})
+    while(NOT (first EQUAL 0))
+      math(EXPR after "${after} + 2")
+      res_number(first ${after} 2)
+    endwhile()
+    math(EXPR after "${after} + 2")
+  endif()
+  set(${var} ${id} PARENT_SCOPE)
+  set(${next} ${after} PARENT_SCOPE)
+endfunction()
+set(manifestCount 0)
+set(at 0)
+while(at LESS resLength)
+  res_number(dataSize ${at} 4)
+  res_number(headerSize "${at} + 4" 4)
+  math(EXPR entryEnd "${at} + ${headerSize} + ${dataSize}")
+  if(headerSize LESS 24 OR entryEnd GREATER resLength)
+    fail("the resources of ${EXE} end early, at byte ${at} of ${resLength}")
+    break()
+  endif()
+  res_id(type nameAt "${at} + 8")
+  res_id(name unused ${nameAt})
+  math(EXPR dataAt "${at} + ${headerSize}")
+  if(type EQUAL 24)
+    math(EXPR manifestCount "${manifestCount} + 1")
+    if(NOT (name EQUAL 1))
+      fail("a manifest named ${name}, where Windows reads resource 1")
+    endif()
+    # Read as text, which holds no NUL byte: one would show as a shorter text.
+    file(READ ${workDir}/resources.res manifest OFFSET ${dataAt} LIMIT ${dataSize})
+    string(LENGTH "${manifest}" manifestLength)
+    if(NOT (manifestLength EQUAL dataSize))
+      fail("the manifest of ${dataSize} bytes reads as ${manifestLength}: it holds a NUL byte")
+    endif()
+    file(WRITE ${workDir}/embedded.manifest "${manifest}")
+    check_manifest(${workDir}/embedded.manifest)
+  endif()
+  math(EXPR at "(${dataAt} + ${dataSize} + 3) / 4 * 4")
+endwhile()
 if(NOT (manifestCount EQUAL 1))
   fail("${manifestCount} manifests instead of one")
 endif()
-require_texts("the manifest"
-    "requestedExecutionLevel level=\"\"asInvoker\"\""
-    "<dpiAware xmlns=\"\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\"\">true</dpiAware>"
-    "<activeCodePage xmlns=\"\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\"\">UTF-8</activeCodePage>"
-    "name=\"\"Microsoft.Windows.Common-Controls\"\" version=\"\"6.0.0.0\"\""
-    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"
-    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"
-    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}"
-    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}")
 
 # Version information from the build's one version number.
 string(REPLACE "." ", " versionList "${VERSION}")
@@ -208,4 +296,5 @@ if(failures)
   message(FATAL_ERROR "${EXE}:${failures}")
 endif()
 message(STATUS "${EXE}: system DLLs only, KnownDLLs at start, load configuration, ASLR and "
-               "DEP, manifest, version ${VERSION}, icon, no build time or folder")
+               "DEP, Windows 6.1 and terminal-server aware, a manifest Windows accepts, "
+               "version ${VERSION}, icon, no build time or folder")

@@ -1,5 +1,7 @@
-// Test entry for programs that measure windows: they must see real pixels, so
-// they declare themselves DPI aware before any window exists.
+// Test entry for window_test, which measures the program's windows from
+// outside: it must see real pixels, so it declares itself DPI aware before any
+// window exists. It does not carry the program's manifest, as form_test does:
+// its tests need the system's code page, which the manifest replaces by UTF-8.
 #include <windows.h>
 
 #include <gtest/gtest.h>

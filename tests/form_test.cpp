@@ -18,6 +18,9 @@ int ScreenDpi() {
 }
 
 TEST(FormAtScreenResolution, FontIsTheDesignedFaceScaledAndTheTextFitsItsBoxes) {
+  // Measured under handoff.exe's own manifest, which this program carries; Wine
+  // shows its code page, though it makes every program DPI aware.
+  ASSERT_EQ(GetACP(), static_cast<UINT>(CP_UTF8)) << "not run under the program's manifest";
   const int dpi = ScreenDpi();
   // Started by the scaling tests, which say what the screen has been set to.
   if (const char* expected = getenv("HANDOFF_EXPECT_DPI")) {

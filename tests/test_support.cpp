@@ -209,6 +209,19 @@ std::vector<std::string> Subkeys(const std::string& keyPath) {
   return names;
 }
 
+std::vector<std::string> StoreKeysNamedFrom(const std::vector<std::string>& names) {
+  std::vector<std::string> found;
+  for (const std::string& key : Subkeys("Software\\Varnolt")) {
+    for (const std::string& name : names) {
+      if (!key.empty() && name.compare(0, key.size(), key) == 0) {
+        found.push_back(key);
+        break;
+      }
+    }
+  }
+  return found;
+}
+
 OwnerWindow::OwnerWindow()
     : hwnd_(CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL, NULL,
                             GetModuleHandleA(NULL), NULL)) {

@@ -66,6 +66,10 @@ bool KeyExists(const std::string& keyPath);
 std::string KeyClass(const std::string& keyPath);
 // The names of the key's subkeys, sorted.
 std::vector<std::string> Subkeys(const std::string& keyPath);
+// The store keys whose names are one of these names or the start of one: the
+// keys that a run given one of them, whole or cut, could have made. Other
+// tests' keys, which have names of their own, are not among them.
+std::vector<std::string> StoreKeysNamedFrom(const std::vector<std::string>& names);
 
 // A hidden top-level window whose queue receives the run's close request.
 class OwnerWindow {

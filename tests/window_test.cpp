@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,12 @@ std::string Text(HWND hwnd) {
   char text[512];
   int length = GetWindowTextA(hwnd, text, sizeof(text));
   return std::string(text, length);
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
 }
 
 std::string ClassOf(HWND hwnd) {
@@ -226,6 +234,8 @@ TEST_F(PromptTest, WithoutAnArgumentOkDoesNothingAndEscapeEnds) {
   program.PressKeys("Escape");
   ExpectEndsCleanly(program);
   EXPECT_EQ(Snapshot("Software\\Varnolt"), makerBefore);
+  // Nor a key of the one name it was given, its own path, whole or cut.
+  EXPECT_EQ(StoreKeysNamedFrom({ModuleFolder() + "\\handoff.exe"}), std::vector<std::string>{});
 }
 
 TEST_F(PromptTest, EveryWayOfCancellingEndsWithoutTouchingTheStore) {
@@ -418,15 +428,20 @@ TEST_P(ScaledPromptTest, LayoutAndFontScaleWithTheScreen) {
     EXPECT_TRUE(program.WaitForExit(kExitTimeoutMs, &exitCode));
   }
   // The font is only visible from inside the program's process: the in-process
-  // tests check it against the resolution they are started with.
+  // tests, in a program that carries handoff.exe's manifest, check it against
+  // the resolution they are started with. Their report says which ran: a
+  // filter that matches nothing runs none and ends with 0 all the same.
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof(temp), temp);
+  const std::string report =
+      std::string(temp) + "handoff-form-test-" + std::to_string(GetCurrentProcessId()) + ".xml";
+  DeleteFileA(report.c_str());
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info;
-  char path[MAX_PATH];
-  GetModuleFileNameA(NULL, path, sizeof(path));
-  std::string folder(path);
-  std::string command = "\"" + folder.substr(0, folder.find_last_of('\\')) +
-                        "\\form_test.exe\" --gtest_filter=FormAtScreenResolution.*";
+  std::string command =
+      "\"" + ModuleFolder() +
+      "\\form_test.exe\" --gtest_filter=FormAtScreenResolution.* --gtest_output=xml:" + report;
   ASSERT_TRUE(CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info));
   ASSERT_EQ(WaitForSingleObject(info.hProcess, 60000), WAIT_OBJECT_0);
   DWORD exitCode = 99;
@@ -434,6 +449,16 @@ TEST_P(ScaledPromptTest, LayoutAndFontScaleWithTheScreen) {
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
   EXPECT_EQ(exitCode, 0u) << "the in-process font checks failed at " << GetParam() << " dpi";
+  std::ifstream file(report);
+  std::stringstream xml;
+  xml << file.rdbuf();
+  file.close();
+  DeleteFileA(report.c_str());
+  const size_t tests = Occurrences(xml.str(), "<testcase ");
+  EXPECT_GT(tests, 0u) << "no in-process font check ran: " << command;
+  EXPECT_EQ(Occurrences(xml.str(), " status=\"run\" result=\"completed\""), tests)
+      << "a font check was skipped or not run:\n"
+      << xml.str();
 }
 
 INSTANTIATE_TEST_SUITE_P(Dpi, ScaledPromptTest, ::testing::Values(120, 144));
