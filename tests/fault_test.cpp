@@ -56,7 +56,9 @@ TEST_F(FaultTest, AFileThatVanishesDuringTheRunIsRefusedAndTheWindowStays) {
   std::string deleter = recorder.MakeFile("deleter", "!delete " + vanishing);
   WriteSpan(deleter, vanishing);
   std::vector<RegistryValue> before = Snapshot(StoreKeyPath(store.name()));
+  ShellErrorBoxes boxes(owner.hwnd());
   Run();
+  EXPECT_EQ(boxes.Dismissed(), ErrorBoxesPerRefusal());
   EXPECT_FALSE(owner.TakeCloseRequest());
   EXPECT_EQ(recorder.Opened(1), Files{deleter});
   EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);

@@ -81,22 +81,30 @@ TEST_F(ScheduleRunTest, MissingKeyIsCreatedWithACountOfZeroAndCloses) {
 }
 
 TEST_F(ScheduleRunTest, RefusalStopsTheRunAndLeavesTheWindowOpen) {
-  // Neither a file with no handler nor a missing file is accepted; what follows is never tried.
-  for (const std::string& refused :
-       {recorder.MakeUnassociatedFile("nohandler"), recorder.MissingFile("gone")}) {
+  // Neither a missing file nor one whose program is missing is accepted, nor,
+  // under Wine, one with no program at all (Windows offers a chooser of
+  // programs for it instead); what follows is never tried.
+  Files refusedFiles = {recorder.MissingFile("gone"), recorder.MakeRefusedFile("noprogram")};
+  if (RunningUnderWine()) refusedFiles.push_back(recorder.MakeUnassociatedFile("nohandler"));
+  for (const std::string& refused : refusedFiles) {
     Files files = {recorder.MakeFile("before"), refused, recorder.MakeFile("after")};
     WriteList(3, files);
+    ShellErrorBoxes boxes(owner.hwnd());
     Run(store.name());
+    EXPECT_EQ(boxes.Dismissed(), ErrorBoxesPerRefusal()) << refused;
     EXPECT_FALSE(owner.TakeCloseRequest()) << refused;
     ExpectListUnchanged();
   }
-  EXPECT_EQ(recorder.Opened(2), (Files{recorder.MakeFile("before"), recorder.MakeFile("before")}));
+  EXPECT_EQ(recorder.Opened(refusedFiles.size()),
+            Files(refusedFiles.size(), recorder.MakeFile("before")));
 }
 
 TEST_F(ScheduleRunTest, PressingOkAgainAfterARefusalStartsAgainAtTheFirstEntry) {
-  Files files = {recorder.MakeFile("one"), recorder.MakeUnassociatedFile("two")};
+  Files files = {recorder.MakeFile("one"), recorder.MakeRefusedFile("two")};
   WriteList(2, files);
+  ShellErrorBoxes boxes(owner.hwnd());
   Run(store.name());
+  EXPECT_EQ(boxes.Dismissed(), ErrorBoxesPerRefusal());
   EXPECT_FALSE(owner.TakeCloseRequest());
   // The refused file now has a handler, as after the user fixed the problem.
   std::string fixed = recorder.MakeFile("two");
@@ -123,7 +131,9 @@ TEST_F(ScheduleRunTest, BadlyTypedListsAreReadAsStoredAndNeverWritten) {
   store.SetRaw("ins0", REG_SZ, unterminated);
   store.SetDword("ins1", 5);
   before = Snapshot(StoreKeyPath(store.name()));
+  ShellErrorBoxes boxes(owner.hwnd());
   Run(store.name());
+  EXPECT_EQ(boxes.Dismissed(), ErrorBoxesPerRefusal());
   EXPECT_FALSE(owner.TakeCloseRequest());
   ExpectListUnchanged();
   EXPECT_EQ(recorder.Opened(1), Files{unterminated});

@@ -40,15 +40,61 @@ std::string ReadFileText(const std::string& path) {
   return std::string(buffer, got);
 }
 
+// The tests' file types are the current user's, as an ordinary user registers
+// them on Windows: under HKEY_CURRENT_USER\Software\Classes, which the shell
+// reads through HKEY_CLASSES_ROOT. Wine 8 reads none from there: under Wine
+// they go into HKEY_CLASSES_ROOT itself, which the prefix's user may change.
+HKEY TypesRoot() {
+  return RunningUnderWine() ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
+}
+std::string TypesPath(const std::string& keyPath) {
+  return RunningUnderWine() ? keyPath : "Software\\Classes\\" + keyPath;
+}
+
 void SetClassesValue(const std::string& keyPath, const std::string& text) {
   HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                            &key, NULL),
+  ASSERT_EQ(RegCreateKeyExA(TypesRoot(), TypesPath(keyPath).c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
+                            NULL, &key, NULL),
             ERROR_SUCCESS)
       << keyPath;
   RegSetValueExA(key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                  static_cast<DWORD>(text.size() + 1));
   RegCloseKey(key);
+}
+
+// Removes the file type, and what Windows' shell may have noted of it for
+// this user once a file of it was opened. The extension and the ProgID (none
+// for a type never registered) are the tests' own: nobody else's is touched.
+void RemoveFileType(const std::string& extension, const std::string& progId) {
+  std::vector<std::pair<HKEY, std::string>> keys = {
+      {TypesRoot(), TypesPath(extension)},
+      {HKEY_CURRENT_USER,
+       "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + extension}};
+  if (!progId.empty()) keys.push_back({TypesRoot(), TypesPath(progId)});
+  for (const auto& [root, keyPath] : keys) {
+    RegDeleteTreeA(root, keyPath.c_str());
+    RegDeleteKeyA(root, keyPath.c_str());
+  }
+  HKEY toasts;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER,
+                    "Software\\Microsoft\\Windows\\CurrentVersion\\ApplicationAssociationToasts", 0,
+                    KEY_READ | KEY_SET_VALUE, &toasts) != ERROR_SUCCESS) {
+    return;
+  }
+  std::vector<std::string> ours;
+  const std::string suffix = "_" + extension;
+  for (DWORD index = 0;; ++index) {
+    char name[1024];
+    DWORD length = sizeof(name);
+    if (RegEnumValueA(toasts, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
+    std::string found(name, length);
+    if (found.size() > suffix.size() &&
+        _stricmp(found.c_str() + found.size() - suffix.size(), suffix.c_str()) == 0) {
+      ours.push_back(found);
+    }
+  }
+  for (const std::string& name : ours) RegDeleteValueA(toasts, name.c_str());
+  RegCloseKey(toasts);
 }
 
 }  // namespace
@@ -76,6 +122,11 @@ void WriteFileText(const std::string& path, const std::string& text) {
   DWORD written = 0;
   WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
   CloseHandle(file);
+}
+
+bool RunningUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
 }
 
 std::string ModuleFolder() {
@@ -242,6 +293,8 @@ OpenRecorder::OpenRecorder() : OpenRecorder(".hoff" + ProcessTag()) {}
 OpenRecorder::OpenRecorder(const std::string& extension)
     : extension_(extension),
       progId_("HandoffTest.File" + ProcessTag()),
+      refusedExtension_(".hoffbad" + ProcessTag()),
+      refusedProgId_("HandoffTest.Refused" + ProcessTag()),
       folder_(TempFolder("handoff-files-" + ProcessTag())),
       recordFolder_(TempFolder("handoff-opened-" + ProcessTag())) {
   std::string recorder = "\"" + ModuleFolder() + "\\open_recorder.exe\" \"%1\" ";
@@ -251,13 +304,16 @@ OpenRecorder::OpenRecorder(const std::string& extension)
   // "open" verb shows in the records.
   SetClassesValue(progId_ + "\\shell", "queue");
   SetClassesValue(progId_ + "\\shell\\queue\\command", recorder + "queue");
+  SetClassesValue(refusedExtension_, refusedProgId_);
+  SetClassesValue(refusedProgId_ + "\\shell\\open\\command",
+                  "\"" + ModuleFolder() + "\\handoff-test-no-such-program.exe\" \"%1\"");
   SetEnvironmentVariableA("HANDOFF_RECORD", recordFolder_.c_str());
 }
 
 OpenRecorder::~OpenRecorder() {
-  RegDeleteTreeA(HKEY_CLASSES_ROOT, progId_.c_str());
-  RegDeleteKeyA(HKEY_CLASSES_ROOT, progId_.c_str());
-  RegDeleteKeyA(HKEY_CLASSES_ROOT, extension_.c_str());
+  RemoveFileType(extension_, progId_);
+  RemoveFileType(refusedExtension_, refusedProgId_);
+  RemoveFileType(".nohandler" + ProcessTag(), "");
   SetEnvironmentVariableA("HANDOFF_RECORD", NULL);
   RemoveFolder(folder_);
   RemoveFolder(recordFolder_);
@@ -275,6 +331,12 @@ std::string OpenRecorder::MissingFile(const std::string& stem) const {
 
 std::string OpenRecorder::MakeUnassociatedFile(const std::string& stem) {
   std::string path = folder_ + "\\" + stem + ".nohandler" + ProcessTag();
+  WriteFileText(path, stem);
+  return path;
+}
+
+std::string OpenRecorder::MakeRefusedFile(const std::string& stem) {
+  std::string path = folder_ + "\\" + stem + refusedExtension_;
   WriteFileText(path, stem);
   return path;
 }
@@ -311,4 +373,77 @@ std::vector<std::string> OpenRecorder::Opened(size_t expected, DWORD timeoutMs) 
     opened.push_back(path);
   }
   return opened;
+}
+
+namespace {
+
+struct BoxSearch {
+  HWND owner;
+  HWND found;
+};
+
+BOOL CALLBACK FindBoxOf(HWND hwnd, LPARAM lParam) {
+  BoxSearch* search = reinterpret_cast<BoxSearch*>(lParam);
+  char className[16];
+  if (GetWindow(hwnd, GW_OWNER) == search->owner && IsWindowVisible(hwnd) &&
+      GetClassNameA(hwnd, className, sizeof(className)) && strcmp(className, "#32770") == 0) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+ShellErrorBoxes::ShellErrorBoxes(HWND owner)
+    : owner_(owner),
+      stop_(CreateEventA(NULL, TRUE, FALSE, NULL)),
+      thread_(CreateThread(NULL, 0, Watch, this, 0, NULL)) {
+  EXPECT_NE(thread_, nullptr) << "no thread to watch for error boxes";
+}
+
+ShellErrorBoxes::~ShellErrorBoxes() {
+  SetEvent(stop_);
+  if (thread_ != NULL) {
+    WaitForSingleObject(thread_, 10000);
+    CloseHandle(thread_);
+  }
+  CloseHandle(stop_);
+}
+
+int ShellErrorBoxes::Dismissed(int expected, DWORD timeoutMs) const {
+  for (DWORD start = GetTickCount(); dismissed_ < expected && GetTickCount() - start < timeoutMs;) {
+    Sleep(20);
+  }
+  return dismissed_;
+}
+
+DWORD WINAPI ShellErrorBoxes::Watch(void* self) {
+  ShellErrorBoxes* boxes = static_cast<ShellErrorBoxes*>(self);
+  HWND current = NULL;  // the box being dismissed
+  DWORD askedAt = 0;
+  int asked = 0;
+  while (WaitForSingleObject(boxes->stop_, 20) == WAIT_TIMEOUT) {
+    if (current != NULL && IsWindow(current)) {
+      // Ok, as a person presses it; a box that stays is closed.
+      if (GetTickCount() - askedAt < 1000) continue;
+      if (++asked > 5) continue;
+      PostMessageA(current, asked < 3 ? WM_COMMAND : WM_CLOSE, asked < 3 ? IDOK : 0, 0);
+      askedAt = GetTickCount();
+      continue;
+    }
+    BoxSearch search = {boxes->owner_, NULL};
+    EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&search));
+    if (search.found == NULL) continue;
+    current = search.found;
+    InterlockedIncrement(&boxes->dismissed_);
+    PostMessageA(current, WM_COMMAND, IDOK, 0);
+    askedAt = GetTickCount();
+    asked = 1;
+  }
+  return 0;
+}
+
+int ErrorBoxesPerRefusal() {
+  return RunningUnderWine() ? 0 : 1;
 }

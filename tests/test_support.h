@@ -14,6 +14,9 @@
 std::wstring Widen(const std::string& utf8);
 std::string Utf8(const std::wstring& text);
 
+// True under Wine, whose ntdll exports its version; false on Windows.
+bool RunningUnderWine();
+
 // The folder of this test program, where the programs it starts were built too.
 std::string ModuleFolder();
 // Removes the folder and the files directly in it.
@@ -107,8 +110,12 @@ class OpenRecorder {
   std::string MakeFile(const std::string& stem, const std::string& text = "");
   // A path with the handled extension that does not exist.
   std::string MissingFile(const std::string& stem) const;
-  // A path of an existing file whose extension no program handles.
+  // A path of an existing file whose extension no program handles. Wine's
+  // shell refuses it; Windows 8 and later offer a chooser of programs instead.
   std::string MakeUnassociatedFile(const std::string& stem);
+  // A path of an existing file that every shell refuses: its type is
+  // registered, but its "open" command names a program that does not exist.
+  std::string MakeRefusedFile(const std::string& stem);
   // The files handed over so far, in the order the handlers started. Waits
   // until at least `expected` have arrived or timeoutMs has passed. Each file
   // must have come through the "open" verb with its window hidden: any other
@@ -118,6 +125,36 @@ class OpenRecorder {
  private:
   std::string extension_;
   std::string progId_;
+  std::string refusedExtension_;
+  std::string refusedProgId_;
   std::string folder_;
   std::string recordFolder_;
 };
+
+// Watches for the error boxes that the shell shows, owned by one window, while
+// the object lives: each is dismissed with its Ok as soon as it is visible,
+// and counted. On Windows ShellExecuteA shows one for every file it refuses,
+// owned by the window it is given, and returns only once it is dismissed;
+// Wine's refuses without one (see ErrorBoxesPerRefusal).
+class ShellErrorBoxes {
+ public:
+  explicit ShellErrorBoxes(HWND owner);
+  ~ShellErrorBoxes();
+  ShellErrorBoxes(const ShellErrorBoxes&) = delete;
+  ShellErrorBoxes& operator=(const ShellErrorBoxes&) = delete;
+
+  // The boxes dismissed so far, once there are at least `expected` or
+  // timeoutMs has passed.
+  int Dismissed(int expected = 0, DWORD timeoutMs = 10000) const;
+
+ private:
+  static DWORD WINAPI Watch(void* self);
+
+  HWND owner_;
+  HANDLE stop_;
+  HANDLE thread_;
+  volatile LONG dismissed_ = 0;
+};
+
+// The error boxes that one refused file brings: 1 on Windows, 0 under Wine.
+int ErrorBoxesPerRefusal();
