@@ -1,7 +1,7 @@
-// The sample installers, NSIS and MSI, end to end under Wine and Xvfb: run
-// silently, each installs its files, writes their install list and runs
-// handoff.exe, whose prompt we answer with Ok through the X server as a person
-// would; the MSI is then uninstalled through Wine's own installer service.
+// The sample installers, NSIS and MSI, end to end on Windows or under Wine:
+// run silently, each installs its files, writes their install list and runs
+// handoff.exe, whose prompt we answer with Ok as a person would (see
+// program_driver.h); the MSI is then uninstalled through the installer service.
 //
 // Each installer is the sample source built with a product name, store name and
 // file type of its test's own (see tests/CMakeLists.txt), so that the test can
@@ -129,18 +129,24 @@ class InstallerTest : public ::testing::Test {
     return {Text("ins0", files[0]), Text("ins1", files[1]), Dword("inscount", 2)};
   }
 
-  // Waits for the handoff.exe that the installer starts as its child, checks
+  // The installed handoff.exe, which the installer runs: as a child of its
+  // own, or, for an MSI on Windows, from the installer service's process.
+  std::string InstalledHandoff() const {
+    return installFolder_ + "\\handoff.exe";
+  }
+
+  // Waits for the installed handoff.exe that the installer starts, checks
   // that all else is installed by then, presses Ok, and checks that both files
   // are handed over in order and that the prompt ends with 0.
   void AnswerThePrompt(const Process& installer) {
-    std::vector<DWORD> children;
+    std::vector<DWORD> started;
     for (DWORD start = GetTickCount(); GetTickCount() - start < kStartTimeoutMs; Sleep(50)) {
-      children = ChildProcessIds(installer.id(), "handoff.exe");
-      if (!children.empty() || WaitForSingleObject(installer.handle(), 0) == WAIT_OBJECT_0) break;
+      started = ProcessIdsOf(InstalledHandoff());
+      if (!started.empty() || WaitForSingleObject(installer.handle(), 0) == WAIT_OBJECT_0) break;
     }
-    ASSERT_EQ(children.size(), 1u) << "the installer did not start handoff.exe";
+    ASSERT_EQ(started.size(), 1u) << "the installer did not start handoff.exe";
     Process handoff;
-    ASSERT_TRUE(handoff.Open(children[0]));
+    ASSERT_TRUE(handoff.Open(started[0]));
     HWND window = WaitForPromptWindow(handoff.handle());
     ASSERT_NE(window, nullptr) << "no prompt window";
 
@@ -213,11 +219,11 @@ class MsiInstallerTest : public InstallerTest {
     Process msiexec;
     ASSERT_TRUE(msiexec.Start(std::string("msiexec.exe ") + action + " \"" + package_ + "\" /qn"));
     for (DWORD start = GetTickCount(); GetTickCount() - start < kUninstallTimeoutMs; Sleep(50)) {
-      std::vector<DWORD> children = ChildProcessIds(msiexec.id(), "handoff.exe");
-      if (!children.empty()) {
+      std::vector<DWORD> started = ProcessIdsOf(InstalledHandoff());
+      if (!started.empty()) {
         ADD_FAILURE() << "msiexec " << action << " ran handoff.exe";
         Process handoff;  // ended here, so that msiexec can end too
-        handoff.Open(children[0]);
+        handoff.Open(started[0]);
         break;
       }
       if (WaitForSingleObject(msiexec.handle(), 0) == WAIT_OBJECT_0) break;

@@ -1,13 +1,63 @@
-// Starting, finding, pressing and ending the real program under Wine and Xvfb.
+// Starting, finding, pressing and ending the real program, on Windows and
+// under Wine.
 #include "program_driver.h"
 
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "test_support.h"
 
 namespace {
+
+std::string EnvironmentText(const char* name) {
+  char text[MAX_PATH];
+  DWORD length = GetEnvironmentVariableA(name, text, sizeof(text));
+  return length > 0 && length < sizeof(text) ? std::string(text, length) : "";
+}
+
+WORD VirtualKeyOf(const std::string& name) {
+  if (name == "Return") return VK_RETURN;
+  if (name == "Escape") return VK_ESCAPE;
+  if (name == "Tab") return VK_TAB;
+  if (name == "space") return VK_SPACE;
+  ADD_FAILURE() << "no key named " << name;
+  return 0;
+}
+
+void SendKey(WORD virtualKey) {
+  INPUT press[2] = {};
+  press[0].type = INPUT_KEYBOARD;
+  press[0].ki.wVk = virtualKey;
+  press[0].ki.wScan = static_cast<WORD>(MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC));
+  press[1] = press[0];
+  press[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  EXPECT_EQ(SendInput(2, press, sizeof(INPUT)), 2u) << "SendInput error " << GetLastError();
+}
+
+// A left click at this point of the screen (in pixels of a DPI-aware
+// program). SendInput takes absolute positions in 65536ths of the virtual
+// screen; the middle of each pixel's share maps back to that pixel.
+void SendClickAt(POINT point) {
+  const LONGLONG left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const LONGLONG top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  const LONGLONG width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const LONGLONG height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  ASSERT_GT(width, 0);
+  ASSERT_GT(height, 0);
+  INPUT click[3] = {};
+  click[0].type = INPUT_MOUSE;
+  click[0].mi.dx = static_cast<LONG>(((point.x - left) * 65536 + 32768) / width);
+  click[0].mi.dy = static_cast<LONG>(((point.y - top) * 65536 + 32768) / height);
+  click[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
+  click[1].type = INPUT_MOUSE;
+  click[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  click[2].type = INPUT_MOUSE;
+  click[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  EXPECT_EQ(SendInput(3, click, sizeof(INPUT)), 3u) << "SendInput error " << GetLastError();
+}
 
 struct FindContext {
   DWORD processId;
@@ -29,7 +79,23 @@ BOOL CALLBACK FindPromptWindow(HWND hwnd, LPARAM lParam) {
 
 }  // namespace
 
+bool XdotoolInReach() {
+  return RunningUnderWine() && !EnvironmentText("HANDOFF_XDOTOOL").empty();
+}
+
+int ScreenDpi() {
+  HDC screen = GetDC(NULL);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(NULL, screen);
+  return dpi;
+}
+
+bool MaySetScreenResolution() {
+  return XdotoolInReach();
+}
+
 void SetLogPixels(DWORD dpi) {
+  ASSERT_TRUE(MaySetScreenResolution()) << "the screen resolution is not ours to set here";
   HKEY key;
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, NULL, 0, KEY_ALL_ACCESS,
                             NULL, &key, NULL),
@@ -54,8 +120,9 @@ void RunXdotool(const std::string& arguments) {
     if (c == '/') c = '\\';
   }
   DeleteFileA(dosMarker.c_str());
-  std::string command = "/bin/sh -c \"timeout 10 xdotool " + arguments + "; echo $? >" + marker +
-                        ".part && mv " + marker + ".part " + marker + "\"";
+  std::string command = "/bin/sh -c \"timeout 10 '" + EnvironmentText("HANDOFF_XDOTOOL") + "' " +
+                        arguments + "; echo $? >" + marker + ".part && mv " + marker + ".part " +
+                        marker + "\"";
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info;
@@ -78,19 +145,48 @@ void RunXdotool(const std::string& arguments) {
   EXPECT_EQ(status, "0\n") << "xdotool " << arguments;
 }
 
-std::vector<DWORD> ChildProcessIds(DWORD parentId, const char* exeName) {
-  std::vector<DWORD> children;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return children;
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    if (entry.th32ParentProcessID == parentId && _stricmp(entry.szExeFile, exeName) == 0) {
-      children.push_back(entry.th32ProcessID);
+bool BringToForeground(HWND window) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(50)) {
+    if (GetForegroundWindow() == window) return true;
+    // Windows lets only some processes set the foreground: the foreground one
+    // (a test started from the console that has the focus is one), what it
+    // starts, and a thread that shares the foreground thread's input. Where
+    // the plain call is refused, the test joins the foreground thread's input
+    // for the call.
+    if (SetForegroundWindow(window) && GetForegroundWindow() == window) return true;
+    DWORD ours = GetCurrentThreadId();
+    DWORD foreground = GetWindowThreadProcessId(GetForegroundWindow(), NULL);
+    if (foreground != 0 && foreground != ours && AttachThreadInput(ours, foreground, TRUE)) {
+      SetForegroundWindow(window);
+      AttachThreadInput(ours, foreground, FALSE);
     }
   }
+  return GetForegroundWindow() == window;
+}
+
+std::vector<DWORD> ProcessIdsOf(const std::string& programPath) {
+  std::vector<DWORD> found;
+  const std::wstring wanted = Widen(programPath);
+  const std::wstring leaf = wanted.substr(wanted.find_last_of(L'\\') + 1);
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, leaf.c_str()) != 0) continue;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    if (process == NULL) continue;
+    wchar_t path[MAX_PATH];
+    DWORD length = MAX_PATH;
+    if (QueryFullProcessImageNameW(process, 0, path, &length) &&
+        _wcsicmp(path, wanted.c_str()) == 0) {
+      found.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(process);
+  }
   CloseHandle(snapshot);
-  return children;
+  return found;
 }
 
 HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
@@ -115,18 +211,29 @@ HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
 }
 
 void PressKeysIn(HWND window, const std::string& keys) {
-  // Wine keeps the X window of each top-level window in this property.
-  HANDLE xWindow = GetPropA(window, "__wine_x11_whole_window");
-  ASSERT_NE(xWindow, nullptr);
-  // A key reaches a Wine window only once the X server has given it the focus,
-  // and once Wine has made it the foreground window in turn, which a busy
-  // machine can take a while to do.
-  RunXdotool("windowfocus --sync " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)));
-  for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20)) {
-    if (GetForegroundWindow() == window) break;
+  if (XdotoolInReach()) {
+    // Wine keeps the X window of each top-level window in this property.
+    HANDLE xWindow = GetPropA(window, "__wine_x11_whole_window");
+    ASSERT_NE(xWindow, nullptr);
+    // A key reaches a Wine window only once the X server has given it the
+    // focus, and once Wine has made it the foreground window in turn, which a
+    // busy machine can take a while to do.
+    RunXdotool("windowfocus --sync " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)));
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20)) {
+      if (GetForegroundWindow() == window) break;
+    }
+    EXPECT_EQ(GetForegroundWindow(), window) << "the window did not come to the foreground";
+    RunXdotool("key --delay 150 " + keys);
+    return;
   }
-  EXPECT_EQ(GetForegroundWindow(), window) << "the window did not come to the foreground";
-  RunXdotool("key --delay 150 " + keys);
+  // Keys go to the foreground window's thread, and there to its focus.
+  ASSERT_TRUE(BringToForeground(window)) << "the window did not come to the foreground";
+  std::istringstream names(keys);
+  bool first = true;
+  for (std::string name; names >> name; first = false) {
+    if (!first) Sleep(150);
+    SendKey(VirtualKeyOf(name));
+  }
 }
 
 RunningProgram::RunningProgram(const std::string& arguments, const std::string& program) {
@@ -178,14 +285,20 @@ void RunningProgram::PressKeys(const std::string& keys) {
 void RunningProgram::ClickControl(int id) {
   HWND control = GetDlgItem(window_, id);
   ASSERT_NE(control, nullptr);
-  HANDLE xWindow = GetPropA(window_, "__wine_x11_whole_window");
-  ASSERT_NE(xWindow, nullptr);
-  // The X window holds the client area; click the control's centre within it.
   RECT rect;
   GetWindowRect(control, &rect);
   POINT centre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-  ScreenToClient(window_, &centre);
-  RunXdotool("windowfocus --sync " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)) +
-             " mousemove --window " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)) + " " +
-             std::to_string(centre.x) + " " + std::to_string(centre.y) + " click 1");
+  if (XdotoolInReach()) {
+    HANDLE xWindow = GetPropA(window_, "__wine_x11_whole_window");
+    ASSERT_NE(xWindow, nullptr);
+    // The X window holds the client area; click the control's centre within it.
+    ScreenToClient(window_, &centre);
+    RunXdotool("windowfocus --sync " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)) +
+               " mousemove --window " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)) + " " +
+               std::to_string(centre.x) + " " + std::to_string(centre.y) + " click 1");
+    return;
+  }
+  // The click lands on whatever is topmost there: the window comes first.
+  ASSERT_TRUE(BringToForeground(window_)) << "the window did not come to the foreground";
+  SendClickAt(centre);
 }

@@ -1,5 +1,11 @@
 // Drives the real handoff.exe as a person would: starts it, finds its window,
-// presses keys through the X server with xdotool, and ends it by its handle.
+// presses keys and clicks, and ends it by its handle.
+//
+// Keys and clicks go through the X server with xdotool where CTest puts it in
+// reach under Wine (HANDOFF_XDOTOOL names it), as a person's keyboard and
+// mouse reach a Wine window there; anywhere else, on Windows and in the test
+// kit under Wine, they are sent with SendInput to the window once it is in
+// the foreground.
 #pragma once
 
 #include <windows.h>
@@ -7,24 +13,38 @@
 #include <string>
 #include <vector>
 
-// Screen resolution as Wine reads it for the next program started: 0 restores
-// the prefix's own setting.
-void SetLogPixels(DWORD dpi);
-
+// True where keys and clicks go through xdotool: under Wine, with
+// HANDOFF_XDOTOOL naming it.
+bool XdotoolInReach();
 // Runs xdotool with these arguments and waits for it to finish, at most 15 s.
 void RunXdotool(const std::string& arguments);
 
-// The running processes that process `parentId` started from a program file
-// named `exeName` (as "handoff.exe"): how a test finds the program that an
-// installer it started runs in turn.
-std::vector<DWORD> ChildProcessIds(DWORD parentId, const char* exeName);
+// The screen's resolution, in dots per inch, as a DPI-aware program sees it.
+int ScreenDpi();
+// True where the tests may set the screen resolution for the programs they
+// start: only under Wine in the build tree's own prefix, where CTest runs them
+// and, there only, puts xdotool in reach. Anywhere else it is left as it is.
+bool MaySetScreenResolution();
+// Screen resolution as Wine reads it for the next program started: 0 restores
+// the prefix's own setting. Only where MaySetScreenResolution().
+void SetLogPixels(DWORD dpi);
+
+// Makes this top-level window the foreground one, as a person's click on it
+// would; false when it is not after a few seconds.
+bool BringToForeground(HWND window);
+
+// The running processes whose program file is exactly this one (a full
+// path, in any case): how a test finds the program that an installer runs,
+// whichever process of the installer's starts it.
+std::vector<DWORD> ProcessIdsOf(const std::string& programPath);
 
 // The visible prompt window of this process, once it has taken its initial
 // focus; NULL when the process ends first or after timeoutMs.
 HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs = 30000);
 
-// Gives this top-level window the X keyboard focus, then presses these keys
-// (xdotool names); RunningProgram::PressKeys does so for its own window.
+// Brings this top-level window to the foreground, then presses these keys,
+// 150 ms apart (xdotool names: Return, Escape, Tab, space);
+// RunningProgram::PressKeys does so for its own window.
 void PressKeysIn(HWND window, const std::string& keys);
 
 class RunningProgram {
@@ -54,9 +74,9 @@ class RunningProgram {
     return process_;
   }
 
-  // Gives the window the X keyboard focus, then presses these keys (xdotool names).
+  // Brings the window to the foreground, then presses these keys (as PressKeysIn).
   void PressKeys(const std::string& keys);
-  // Clicks the control with the mouse, through the X server.
+  // Clicks the control with the mouse, at its centre.
   void ClickControl(int id);
 
  private:
