@@ -1,0 +1,488 @@
+// The test kit's runner: runs every test program (*_test.exe) of the kit's
+// build folders named on its command line, prints each test's result on a
+// line as it comes, and ends with the totals, "N passed, N failed" and
+// ", N skipped" when some were. It returns 0 only when nothing failed.
+//
+//   kit_runner.exe BUILD...    (the folders beside the runner's own: i686, x86_64)
+//
+// Each program runs in a job of its own, with a time limit; a process it
+// leaves running is ended with the job. A build whose programs this Windows
+// cannot start (a 64-bit one on 32-bit Windows) has them reported as skipped.
+// What a test run may leave when it is cut short (store keys, file types and
+// folders of the tests' own names) is looked for afterwards, reported as a
+// failure and removed.
+#include <windows.h>
+
+#include <stdio.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+const DWORD kProgramTimeoutMs = 15 * 60 * 1000;
+
+struct Totals {
+  int passed = 0;
+  int failed = 0;
+  int skipped = 0;
+};
+
+std::string Utf8(const std::wstring& text) {
+  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), NULL, 0,
+                                   NULL, NULL);
+  std::string utf8(length, '\0');
+  if (length != 0) {
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], length,
+                        NULL, NULL);
+  }
+  return utf8;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), NULL, 0);
+  std::wstring wide(length, L'\0');
+  if (length != 0) {
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
+  }
+  return wide;
+}
+
+// One line of UTF-8 to standard output: as letters to a console, as bytes
+// to a file or pipe.
+void Print(const std::string& line) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode, written;
+  if (GetConsoleMode(out, &mode)) {
+    std::wstring text = Wide(line) + L"\r\n";
+    WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
+  } else {
+    std::string text = line + "\r\n";
+    WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
+  }
+}
+
+std::wstring RunnerFolder() {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+  std::wstring folder(path, length);
+  return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+std::vector<std::wstring> TestPrograms(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*_test.exe").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(found.cFileName);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool StartsWith(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+// A result line of gtest's for this test: its marker, the name, then the
+// time or, for a parameterized test that failed, its parameter.
+bool IsResultOf(const std::string& line, const std::string& marker, const std::string& test) {
+  const std::string start = marker + test;
+  return StartsWith(line, start) && line.size() > start.size() &&
+         (line[start.size()] == ' ' || line[start.size()] == ',');
+}
+
+// Follows one program's output, line by line. Result lines are only those of
+// the test that is running: a program that a test starts in turn (another
+// test program) may write its own into the same output.
+class ResultReader {
+ public:
+  ResultReader(const std::string& label, Totals* totals) : label_(label), totals_(totals) {}
+
+  void Line(const std::string& line) {
+    if (running_.empty()) {
+      if (StartsWith(line, "[ RUN      ] ")) {
+        running_ = line.substr(13);
+        told_.clear();
+      }
+      return;
+    }
+    if (IsResultOf(line, "[       OK ] ", running_)) {
+      Finish("[ PASSED  ] ", line.substr(13), false);
+      ++totals_->passed;
+      ++passed_;
+    } else if (IsResultOf(line, "[  FAILED  ] ", running_)) {
+      Finish("[ FAILED  ] ", line.substr(13), true);
+      ++totals_->failed;
+      ++failed_;
+    } else if (IsResultOf(line, "[  SKIPPED ] ", running_)) {
+      Finish("[ SKIPPED ] ", line.substr(13), true);
+      ++totals_->skipped;
+      ++skipped_;
+    } else {
+      told_.push_back(line);
+    }
+  }
+
+  // After the program ended with this code, or was ended.
+  void End(const std::string& how, DWORD exitCode) {
+    if (!running_.empty()) {
+      told_.push_back("(" + how + " before this test ended)");
+      Finish("[ FAILED  ] ", running_, true);
+      ++totals_->failed;
+      ++failed_;
+    } else if (!how.empty() || (exitCode != 0 && failed_ == 0)) {
+      char code[64];
+      snprintf(code, sizeof(code), "ended with code %lu", exitCode);
+      Print("[ FAILED  ] " + label_ + ": " + (how.empty() ? std::string(code) : how));
+      ++totals_->failed;
+      ++failed_;
+    } else if (passed_ + failed_ + skipped_ == 0) {
+      Print("[ FAILED  ] " + label_ + ": ran no test");
+      ++totals_->failed;
+      ++failed_;
+    }
+  }
+
+  std::string Summary() const {
+    std::string summary =
+        std::to_string(passed_) + " passed, " + std::to_string(failed_) + " failed";
+    if (skipped_ != 0) summary += ", " + std::to_string(skipped_) + " skipped";
+    return summary;
+  }
+
+ private:
+  void Finish(const char* marker, const std::string& rest, bool tell) {
+    Print(marker + label_ + " " + rest);
+    // What the test said: why it failed, or why it was skipped.
+    if (tell) {
+      for (const std::string& line : told_) Print("      " + line);
+    }
+    running_.clear();
+    told_.clear();
+  }
+
+  std::string label_;
+  Totals* totals_;
+  std::string running_;
+  std::vector<std::string> told_;
+  int passed_ = 0;
+  int failed_ = 0;
+  int skipped_ = 0;
+};
+
+// Runs one test program with its output read line by line; false when this
+// Windows cannot start it at all, with the error in *startError.
+bool RunProgram(const std::wstring& folder, const std::wstring& name, ResultReader* reader,
+                DWORD* startError) {
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+  HANDLE readEnd, writeEnd;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+    *startError = GetLastError();
+    return false;
+  }
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, NULL);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  std::wstring command = L"\"" + folder + L"\\" + name + L"\" --gtest_color=no";
+  PROCESS_INFORMATION info;
+  // Started in the program's folder, suspended until it is in its job.
+  BOOL started = CreateProcessW(NULL, &command[0], NULL, NULL, TRUE, CREATE_SUSPENDED, NULL,
+                                folder.c_str(), &startup, &info);
+  *startError = started ? 0 : GetLastError();
+  CloseHandle(writeEnd);
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+  if (!started) {
+    CloseHandle(readEnd);
+    return false;
+  }
+  HANDLE job = CreateJobObjectW(NULL, NULL);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  bool inJob =
+      job != NULL &&
+      SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) &&
+      AssignProcessToJobObject(job, info.hProcess);
+  ResumeThread(info.hThread);
+  CloseHandle(info.hThread);
+
+  // Read what has come until the program ends; not until the pipe closes,
+  // which a process the program started and that outlives it may hold open.
+  std::string pending;
+  std::string how;
+  const DWORD start = GetTickCount();
+  for (bool ended = false;;) {
+    DWORD available = 0;
+    if (PeekNamedPipe(readEnd, NULL, 0, NULL, &available, NULL) && available > 0) {
+      char buffer[4096];
+      DWORD got = 0;
+      if (!ReadFile(readEnd, buffer, std::min<DWORD>(available, sizeof(buffer)), &got, NULL)) break;
+      pending.append(buffer, got);
+      for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string line = pending.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        reader->Line(line);
+        pending.erase(0, end + 1);
+      }
+      continue;
+    }
+    if (ended) break;
+    if (WaitForSingleObject(info.hProcess, 20) == WAIT_OBJECT_0) {
+      ended = true;  // one more look at the pipe for its last words
+    } else if (GetTickCount() - start > kProgramTimeoutMs) {
+      how = "still running after " + std::to_string(kProgramTimeoutMs / 60000) + " minutes: ended";
+      if (inJob) {
+        TerminateJobObject(job, 1);
+      } else {
+        TerminateProcess(info.hProcess, 1);
+      }
+      WaitForSingleObject(info.hProcess, 10000);
+      ended = true;
+    }
+  }
+  if (!pending.empty()) reader->Line(pending);
+  DWORD exitCode = 1;
+  GetExitCodeProcess(info.hProcess, &exitCode);
+  reader->End(how, exitCode);
+  CloseHandle(info.hProcess);
+  CloseHandle(readEnd);
+
+  // What the program started and left running is ended with its job.
+  if (inJob) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+    for (DWORD waited = 0; waited < 5000; waited += 50) {
+      if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                     sizeof(accounting), NULL) ||
+          accounting.ActiveProcesses == 0) {
+        break;
+      }
+      Sleep(50);
+    }
+    if (accounting.ActiveProcesses != 0) {
+      Print("      (" + std::to_string(accounting.ActiveProcesses) +
+            " process(es) it started still running: ended)");
+    }
+  }
+  if (job != NULL) CloseHandle(job);
+  return true;
+}
+
+// ---- What a cut-short test run may leave ----
+
+bool HasPrefix(const std::wstring& name, const wchar_t* prefix) {
+  return _wcsnicmp(name.c_str(), prefix, wcslen(prefix)) == 0;
+}
+
+std::vector<std::wstring> SubkeysWithPrefix(HKEY root, const std::wstring& path,
+                                            const std::vector<const wchar_t*>& prefixes) {
+  std::vector<std::wstring> found;
+  HKEY key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return found;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD length = 256;
+    if (RegEnumKeyExW(key, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
+    for (const wchar_t* prefix : prefixes) {
+      if (HasPrefix(name, prefix)) {
+        found.push_back(name);
+        break;
+      }
+    }
+  }
+  RegCloseKey(key);
+  return found;
+}
+
+bool KeyIsEmpty(HKEY root, const std::wstring& path) {
+  HKEY key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  DWORD subkeys = 1, values = 1;
+  RegQueryInfoKeyW(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+  RegCloseKey(key);
+  return subkeys == 0 && values == 0;
+}
+
+void RemoveFolder(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveFolder(folder + L"\\" + name);
+      } else {
+        DeleteFileW((folder + L"\\" + name).c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+const wchar_t kMakerKey[] = L"Software\\Varnolt";
+
+bool RunningUnderWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
+}
+
+// The tests' store keys (handoff-test-...), file types (.hoff... and
+// .nohandler..., and HandoffTest.... ProgIDs, in the user's classes on
+// Windows and in the classes root under Wine, where test_support.cpp puts
+// them) and temporary folders (handoff-files-..., handoff-opened-...,
+// handoff-fuzz-...): each test removes its own, so what is found was left by
+// one cut short.
+int RemoveLeftovers(bool makerKeyExisted) {
+  int left = 0;
+  auto report = [&left](const std::wstring& what) {
+    Print("      left: " + Utf8(what) + " (removed now)");
+    ++left;
+  };
+  for (const std::wstring& name :
+       SubkeysWithPrefix(HKEY_CURRENT_USER, kMakerKey, {L"handoff-test-"})) {
+    report(L"HKEY_CURRENT_USER\\" + std::wstring(kMakerKey) + L"\\" + name);
+    RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(kMakerKey) + L"\\" + name).c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, (std::wstring(kMakerKey) + L"\\" + name).c_str());
+  }
+  // The tests' keys made the maker's key; it goes with them.
+  if (!makerKeyExisted && KeyIsEmpty(HKEY_CURRENT_USER, kMakerKey)) {
+    RegDeleteKeyW(HKEY_CURRENT_USER, kMakerKey);
+  }
+  struct Place {
+    HKEY root;
+    const wchar_t* rootName;
+    const wchar_t* path;
+  };
+  const Place types = RunningUnderWine()
+                          ? Place{HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT", L""}
+                          : Place{HKEY_CURRENT_USER, L"HKEY_CURRENT_USER", L"Software\\Classes"};
+  const Place noted = {HKEY_CURRENT_USER, L"HKEY_CURRENT_USER",
+                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts"};
+  for (const Place& place : {types, noted}) {
+    for (const std::wstring& name :
+         SubkeysWithPrefix(place.root, place.path, {L".hoff", L".nohandler", L"HandoffTest."})) {
+      std::wstring path = place.path[0] ? std::wstring(place.path) + L"\\" + name : name;
+      report(std::wstring(place.rootName) + L"\\" + path);
+      RegDeleteTreeW(place.root, path.c_str());
+      RegDeleteKeyW(place.root, path.c_str());
+    }
+  }
+  wchar_t temp[MAX_PATH];
+  DWORD length = GetTempPathW(MAX_PATH, temp);
+  std::wstring tempFolder(temp, length);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((tempFolder + L"handoff-*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    std::vector<std::wstring> folders;
+    do {
+      const std::wstring name = found.cFileName;
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          (HasPrefix(name, L"handoff-files-") || HasPrefix(name, L"handoff-opened-") ||
+           HasPrefix(name, L"handoff-fuzz-"))) {
+        folders.push_back(name);
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    for (const std::wstring& name : folders) {
+      report(tempFolder + name);
+      RemoveFolder(tempFolder + name);
+    }
+  }
+  return left;
+}
+
+// Where this runs, for whoever reads the output.
+std::string Platform() {
+  using GetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+  using WineVersionFn = const char*(CDECL*)();
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  GetVersionFn getVersion = reinterpret_cast<GetVersionFn>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+  WineVersionFn wineVersion = reinterpret_cast<WineVersionFn>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  if (getVersion != nullptr) getVersion(&version);
+  HDC screen = GetDC(NULL);
+  int dpi = screen != NULL ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen != NULL) ReleaseDC(NULL, screen);
+  std::string text = "Windows " + std::to_string(version.dwMajorVersion) + "." +
+                     std::to_string(version.dwMinorVersion) + "." +
+                     std::to_string(version.dwBuildNumber);
+  if (wineVersion != nullptr) text = "Wine " + std::string(wineVersion()) + " as " + text;
+  return text + ", code page " + std::to_string(GetACP()) + ", screen at " + std::to_string(dpi) +
+         " dpi";
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  // Measured in real pixels, as the tests measure windows.
+  SetProcessDPIAware();
+  // No error box of the system's for a program that cannot start.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  if (argc < 2) {
+    Print("usage: kit_runner BUILD...   (the kit's build folders, such as i686 x86_64)");
+    return 2;
+  }
+  const std::wstring runnerFolder = RunnerFolder();
+  const std::wstring kit = runnerFolder.substr(0, runnerFolder.find_last_of(L'\\'));
+  Print("handoff " HANDOFF_VERSION " test kit, on " + Platform());
+  HKEY makerKey;
+  const bool makerKeyExisted =
+      RegOpenKeyExW(HKEY_CURRENT_USER, kMakerKey, 0, KEY_READ, &makerKey) == ERROR_SUCCESS;
+  if (makerKeyExisted) RegCloseKey(makerKey);
+
+  Totals totals;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring build = argv[i];
+    const std::wstring folder = kit + L"\\" + build;
+    const std::vector<std::wstring> programs = TestPrograms(folder);
+    if (programs.empty()) {
+      Print("[ FAILED  ] " + Utf8(build) + ": no test programs in " + Utf8(folder));
+      ++totals.failed;
+      continue;
+    }
+    for (const std::wstring& program : programs) {
+      const std::wstring stem = program.substr(0, program.size() - 4);
+      const std::string label = Utf8(build + L"/" + stem);
+      Print("== " + label);
+      ResultReader reader(label, &totals);
+      const DWORD start = GetTickCount();
+      DWORD startError = 0;
+      if (!RunProgram(folder, program, &reader, &startError)) {
+        const std::string error = std::to_string(startError);
+        if (startError == ERROR_BAD_EXE_FORMAT || startError == ERROR_EXE_MACHINE_TYPE_MISMATCH) {
+          Print("[ SKIPPED ] " + label + ": this Windows cannot run " + Utf8(build) +
+                " programs (error " + error + ")");
+          ++totals.skipped;
+        } else {
+          Print("[ FAILED  ] " + label + ": cannot start (error " + error + ")");
+          ++totals.failed;
+        }
+        continue;
+      }
+      Print("   " + label + ": " + reader.Summary() + " in " +
+            std::to_string((GetTickCount() - start + 500) / 1000) + " s");
+    }
+  }
+  if (int left = RemoveLeftovers(makerKeyExisted)) {
+    Print("[ FAILED  ] the tests left " + std::to_string(left) + " thing(s) behind (see above)");
+    ++totals.failed;
+  }
+
+  std::string last =
+      std::to_string(totals.passed) + " passed, " + std::to_string(totals.failed) + " failed";
+  if (totals.skipped != 0) last += ", " + std::to_string(totals.skipped) + " skipped";
+  Print(last);
+  return totals.failed == 0 ? 0 : 1;
+}
