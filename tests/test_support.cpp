@@ -377,16 +377,20 @@ std::vector<std::string> OpenRecorder::Opened(size_t expected, DWORD timeoutMs) 
 
 namespace {
 
+// A visible dialog box of the owner's thread, where ShellExecuteA shows its
+// box: owned by the owner, or not, which is a failure of its own.
 struct BoxSearch {
   HWND owner;
+  DWORD thread;
   HWND found;
 };
 
 BOOL CALLBACK FindBoxOf(HWND hwnd, LPARAM lParam) {
   BoxSearch* search = reinterpret_cast<BoxSearch*>(lParam);
   char className[16];
-  if (GetWindow(hwnd, GW_OWNER) == search->owner && IsWindowVisible(hwnd) &&
-      GetClassNameA(hwnd, className, sizeof(className)) && strcmp(className, "#32770") == 0) {
+  if (hwnd != search->owner && GetWindowThreadProcessId(hwnd, NULL) == search->thread &&
+      IsWindowVisible(hwnd) && GetClassNameA(hwnd, className, sizeof(className)) &&
+      strcmp(className, "#32770") == 0) {
     search->found = hwnd;
     return FALSE;
   }
@@ -409,6 +413,8 @@ ShellErrorBoxes::~ShellErrorBoxes() {
     CloseHandle(thread_);
   }
   CloseHandle(stop_);
+  EXPECT_EQ(unowned_, 0)
+      << "error boxes that the window's thread showed without the window as owner";
 }
 
 int ShellErrorBoxes::Dismissed(int expected, DWORD timeoutMs) const {
@@ -432,11 +438,12 @@ DWORD WINAPI ShellErrorBoxes::Watch(void* self) {
       askedAt = GetTickCount();
       continue;
     }
-    BoxSearch search = {boxes->owner_, NULL};
+    BoxSearch search = {boxes->owner_, GetWindowThreadProcessId(boxes->owner_, NULL), NULL};
     EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&search));
     if (search.found == NULL) continue;
     current = search.found;
-    InterlockedIncrement(&boxes->dismissed_);
+    InterlockedIncrement(GetWindow(current, GW_OWNER) == boxes->owner_ ? &boxes->dismissed_
+                                                                       : &boxes->unowned_);
     PostMessageA(current, WM_COMMAND, IDOK, 0);
     askedAt = GetTickCount();
     asked = 1;

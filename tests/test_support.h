@@ -133,7 +133,8 @@ class OpenRecorder {
 
 // Watches for the error boxes that the shell shows, owned by one window, while
 // the object lives: each is dismissed with its Ok as soon as it is visible,
-// and counted. On Windows ShellExecuteA shows one for every file it refuses,
+// and counted. A box of the window's thread that the window does not own is
+// dismissed too, and fails the test. On Windows ShellExecuteA shows one for every file it refuses,
 // owned by the window it is given, and returns only once it is dismissed;
 // Wine's refuses without one (see ErrorBoxesPerRefusal).
 class ShellErrorBoxes {
@@ -154,6 +155,7 @@ class ShellErrorBoxes {
   HANDLE stop_;
   HANDLE thread_;
   volatile LONG dismissed_ = 0;
+  volatile LONG unowned_ = 0;  // boxes of the window's thread that it does not own
 };
 
 // The error boxes that one refused file brings: 1 on Windows, 0 under Wine.
