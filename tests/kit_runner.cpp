@@ -330,6 +330,11 @@ void RemoveFolder(const std::wstring& folder) {
 }
 
 const wchar_t kMakerKey[] = L"Software\\Varnolt";
+// The tests' temporary folders and files (test_support.cpp, profile_test.cpp,
+// store_fuzz_test.cpp, window_test.cpp), each named with its process.
+const wchar_t* const kTempPrefixes[] = {L"handoff-files-",   L"handoff-opened-",
+                                        L"handoff-fuzz-",    L"handoff-planted-",
+                                        L"handoff-profile-", L"handoff-form-test-"};
 
 bool RunningUnderWine() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
@@ -338,9 +343,8 @@ bool RunningUnderWine() {
 // The tests' store keys (handoff-test-...), file types (.hoff... and
 // .nohandler..., and HandoffTest.... ProgIDs, in the user's classes on
 // Windows and in the classes root under Wine, where test_support.cpp puts
-// them) and temporary folders (handoff-files-..., handoff-opened-...,
-// handoff-fuzz-...): each test removes its own, so what is found was left by
-// one cut short.
+// them) and temporary folders and files (kTempPrefixes): each test removes
+// its own, so what is found was left by one cut short.
 int RemoveLeftovers(bool makerKeyExisted) {
   int left = 0;
   auto report = [&left](const std::wstring& what) {
@@ -382,19 +386,24 @@ int RemoveLeftovers(bool makerKeyExisted) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((tempFolder + L"handoff-*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
-    std::vector<std::wstring> folders;
+    std::vector<std::pair<std::wstring, bool>> entries;  // name, and whether a folder
     do {
       const std::wstring name = found.cFileName;
-      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-          (HasPrefix(name, L"handoff-files-") || HasPrefix(name, L"handoff-opened-") ||
-           HasPrefix(name, L"handoff-fuzz-"))) {
-        folders.push_back(name);
+      for (const wchar_t* prefix : kTempPrefixes) {
+        if (HasPrefix(name, prefix)) {
+          entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+          break;
+        }
       }
     } while (FindNextFileW(search, &found));
     FindClose(search);
-    for (const std::wstring& name : folders) {
+    for (const auto& [name, isFolder] : entries) {
       report(tempFolder + name);
-      RemoveFolder(tempFolder + name);
+      if (isFolder) {
+        RemoveFolder(tempFolder + name);
+      } else {
+        DeleteFileW((tempFolder + name).c_str());
+      }
     }
   }
   return left;
