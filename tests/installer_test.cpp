@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,12 @@ class Process {
   HANDLE handle_ = NULL;
 };
 
+// The paths here are in the system's code page, as the list's checks read
+// it, and the shared helpers take UTF-8: the two agree on ASCII only.
+bool IsAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; });
+}
+
 // The folders and the list an installer of the sample product makes for the
 // current user, for a product, store and file type of a test's own; whatever
 // an earlier run cut short left of them is removed first, and all of it after.
@@ -106,16 +113,25 @@ class InstallerTest : public ::testing::Test {
         fileExt_(fileExt),
         hadProgramsFolder_(FolderExists(programsFolder_)),
         recorder_(fileExt) {
+    if (!IsAscii(programsFolder_)) return;
     RemoveFolder(installFolder_);
     RegDeleteTreeA(HKEY_CURRENT_USER, storeKey_.c_str());
     RegDeleteKeyA(HKEY_CURRENT_USER, storeKey_.c_str());
   }
   ~InstallerTest() override {
+    if (!IsAscii(programsFolder_)) return;
     RegDeleteTreeA(HKEY_CURRENT_USER, storeKey_.c_str());
     RegDeleteKeyA(HKEY_CURRENT_USER, storeKey_.c_str());
     RemoveFolder(installFolder_);
     // Only succeeds when empty, so another program's folder is never touched.
     if (!hadProgramsFolder_) RemoveDirectoryA(programsFolder_.c_str());
+  }
+
+  void SetUp() override {
+    if (!IsAscii(programsFolder_)) {
+      GTEST_SKIP() << "the user's folder, " << programsFolder_
+                   << ", has letters outside ASCII, which these checks cannot compare";
+    }
   }
 
   // The handheld files as the installer lays them out.

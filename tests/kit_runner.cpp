@@ -8,8 +8,9 @@
 // Each program runs in a job of its own, with a time limit; a process it
 // leaves running is ended with the job. A build whose programs this Windows
 // cannot start (a 64-bit one on 32-bit Windows) has them reported as skipped.
-// What a test run may leave when it is cut short (store keys, file types and
-// folders of the tests' own names) is looked for afterwards, reported as a
+// The tests' temporary files go into a folder of the kit's own. What a test run
+// may leave when it is cut short (store keys and file types of the tests' own
+// names, anything in that folder) is looked for afterwards, reported as a
 // failure and removed.
 #include <windows.h>
 
@@ -330,22 +331,16 @@ void RemoveFolder(const std::wstring& folder) {
 }
 
 const wchar_t kMakerKey[] = L"Software\\Varnolt";
-// The tests' temporary folders and files (test_support.cpp, profile_test.cpp,
-// store_fuzz_test.cpp, window_test.cpp), each named with its process.
-const wchar_t* const kTempPrefixes[] = {L"handoff-files-",   L"handoff-opened-",
-                                        L"handoff-fuzz-",    L"handoff-planted-",
-                                        L"handoff-profile-", L"handoff-form-test-"};
-
 bool RunningUnderWine() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
 }
 
-// The tests' store keys (handoff-test-...), file types (.hoff... and
+// The tests' store keys (handoff-test-...) and file types (.hoff... and
 // .nohandler..., and HandoffTest.... ProgIDs, in the user's classes on
 // Windows and in the classes root under Wine, where test_support.cpp puts
-// them) and temporary folders and files (kTempPrefixes): each test removes
-// its own, so what is found was left by one cut short.
-int RemoveLeftovers(bool makerKeyExisted) {
+// them), and whatever is in their temporary folder: each test removes its
+// own, so what is found was left by one cut short. The folder goes too.
+int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
   int left = 0;
   auto report = [&left](const std::wstring& what) {
     Print("      left: " + Utf8(what) + " (removed now)");
@@ -380,32 +375,16 @@ int RemoveLeftovers(bool makerKeyExisted) {
       RegDeleteKeyW(place.root, path.c_str());
     }
   }
-  wchar_t temp[MAX_PATH];
-  DWORD length = GetTempPathW(MAX_PATH, temp);
-  std::wstring tempFolder(temp, length);
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((tempFolder + L"handoff-*").c_str(), &found);
+  HANDLE search = FindFirstFileW((tempFolder + L"\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
-    std::vector<std::pair<std::wstring, bool>> entries;  // name, and whether a folder
     do {
       const std::wstring name = found.cFileName;
-      for (const wchar_t* prefix : kTempPrefixes) {
-        if (HasPrefix(name, prefix)) {
-          entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-          break;
-        }
-      }
+      if (name != L"." && name != L"..") report(tempFolder + L"\\" + name);
     } while (FindNextFileW(search, &found));
     FindClose(search);
-    for (const auto& [name, isFolder] : entries) {
-      report(tempFolder + name);
-      if (isFolder) {
-        RemoveFolder(tempFolder + name);
-      } else {
-        DeleteFileW((tempFolder + name).c_str());
-      }
-    }
   }
+  RemoveFolder(tempFolder);
   return left;
 }
 
@@ -446,6 +425,23 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring runnerFolder = RunnerFolder();
   const std::wstring kit = runnerFolder.substr(0, runnerFolder.find_last_of(L'\\'));
   Print("handoff " HANDOFF_VERSION " test kit, on " + Platform());
+  // The tests take the paths of their programs and files in the system's code
+  // page and as UTF-8 alike, which agree on ASCII only.
+  for (wchar_t letter : kit) {
+    if (letter < 0x20 || letter > 0x7e) {
+      Print("[ FAILED  ] the kit's folder, " + Utf8(kit) +
+            ", has letters outside ASCII: unpack it into one such as C:\\handoff-tests");
+      Print("0 passed, 1 failed");
+      return 1;
+    }
+  }
+  // The tests' temporary files go into a folder of the kit's own, below an
+  // ASCII path whatever the user's name, and it goes at the end.
+  const std::wstring tempFolder = kit + L"\\temp";
+  RemoveFolder(tempFolder);
+  CreateDirectoryW(tempFolder.c_str(), NULL);
+  SetEnvironmentVariableW(L"TEMP", tempFolder.c_str());
+  SetEnvironmentVariableW(L"TMP", tempFolder.c_str());
   HKEY makerKey;
   const bool makerKeyExisted =
       RegOpenKeyExW(HKEY_CURRENT_USER, kMakerKey, 0, KEY_READ, &makerKey) == ERROR_SUCCESS;
@@ -484,7 +480,7 @@ int wmain(int argc, wchar_t** argv) {
             std::to_string((GetTickCount() - start + 500) / 1000) + " s");
     }
   }
-  if (int left = RemoveLeftovers(makerKeyExisted)) {
+  if (int left = RemoveLeftovers(makerKeyExisted, tempFolder)) {
     Print("[ FAILED  ] the tests left " + std::to_string(left) + " thing(s) behind (see above)");
     ++totals.failed;
   }
