@@ -23,8 +23,13 @@ if(NOT (result EQUAL 0))
   fail("objdump cannot read ${EXE}")
 endif()
 
-# Nothing beyond Windows itself: every imported DLL is a system one.
-set(systemDlls kernel32 user32 gdi32 advapi32 shell32 comctl32 ole32 oleaut32 msvcrt)
+# Nothing beyond Windows itself, and at start only what the window needs: the
+# DLLs Windows resolves before any of the program's code runs are the KnownDLLs
+# kernel32, user32, gdi32 and msvcrt, which Windows always takes from System32.
+# The shell, COM and the registry are loaded on first use, Common Controls from
+# System32 by the program, and nothing seeds the stack guard through a crypto
+# provider.
+set(startupDlls kernel32 user32 gdi32 msvcrt)
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
 if(NOT (imports))
   fail("no import table found")
@@ -32,11 +37,14 @@ endif()
 foreach(import IN LISTS imports)
   string(REGEX REPLACE "DLL Name: ([^.]+)\\.[dD][lL][lL].*" "\\1" dll "${import}")
   string(TOLOWER "${dll}" dll)
-  list(FIND systemDlls "${dll}" index)
+  list(FIND startupDlls "${dll}" index)
   if(NOT (index GREATER -1))
-    fail("imports ${import}, which is not a system DLL")
+    fail("imports ${dll}.dll at start: only KnownDLLs the window needs belong there")
   endif()
 endforeach()
+if(headers MATCHES "CryptAcquireContext|CryptGenRandom")
+  fail("seeds its stack guard through a crypto provider")
+endif()
 
 # ASLR and DEP, and on 64-bit the whole address range for ASLR.
 if(NOT (headers MATCHES "DYNAMIC_BASE"))
@@ -200,23 +208,6 @@ foreach(folder ${SOURCE_DIR} ${BINARY_DIR})
     endif()
   endforeach()
 endforeach()
-
-# The DLLs Windows resolves before any of the program's code runs are the
-# KnownDLLs the window needs, which Windows always takes from System32; the
-# shell, COM and the registry are loaded on first use, Common Controls from
-# System32 by the program, and nothing seeds the stack guard through a crypto
-# provider.
-string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
-foreach(import IN LISTS imports)
-  string(REGEX REPLACE "DLL Name: ([^.]+)\\.[dD][lL][lL].*" "\\1" dll "${import}")
-  string(TOLOWER "${dll}" dll)
-  if(NOT (dll MATCHES "^(kernel32|user32|gdi32|msvcrt)$"))
-    fail("imports ${dll}.dll at start: only KnownDLLs the window needs belong there")
-  endif()
-endforeach()
-if(headers MATCHES "CryptAcquireContext|CryptGenRandom")
-  fail("seeds its stack guard through a crypto provider")
-endif()
 
 # The load configuration: DependentLoadFlags of LOAD_LIBRARY_SEARCH_SYSTEM32,
 # and a security cookie that holds the documented default, for the loader to
