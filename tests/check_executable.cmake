@@ -1,202 +1,237 @@
 # Reads a built handoff.exe as a loader would and checks what it carries:
-#   cmake -DEXE=... -DOBJDUMP=... -DWINDRES=... -DXMLLINT=... -DVERSION=... -DBITS=32|64
-#         -DSOURCE_DIR=... -DBINARY_DIR=... -P check_executable.cmake
-# It looks at the executable itself, not at the sources it was made from.
+#   cmake -DEXE=... -DMAP=... -DREADOBJ=... -DOSSLSIGNCODE=... -DXMLLINT=... -DVERSION=...
+#         -DBITS=32|64 -DSOURCE_DIR=... -DBINARY_DIR=... -P check_executable.cmake
+# It looks at the executable itself, not at the sources it was made from: the
+# header, imports, load configuration and resources as llvm-readobj reads
+# them, the checksum as osslsigncode sums it; MAP, the linker's map, only
+# says where the stack guard was placed.
 
 set(failures "")
 macro(fail message)
   string(APPEND failures "\n  ${message}")
 endmacro()
 include(${CMAKE_CURRENT_LIST_DIR}/check_manifest.cmake)
-# Fails for each of the texts that `resources` lacks, naming `what` lacks it.
-macro(require_texts what)
-  foreach(needed ${ARGN})
-    string(FIND "${resources}" "${needed}" at)
-    if(NOT (at GREATER -1))
-      fail("${what} lacks ${needed}")
+
+# What llvm-readobj prints of the image for each of its options.
+foreach(part file-headers sections coff-imports coff-load-config coff-resources)
+  string(MAKE_C_IDENTIFIER ${part} var)
+  execute_process(COMMAND ${READOBJ} --${part} ${EXE} OUTPUT_VARIABLE ${var} RESULT_VARIABLE result)
+  if(NOT (result EQUAL 0))
+    fail("llvm-readobj --${part} cannot read ${EXE}")
+  endif()
+endforeach()
+string(REGEX MATCH "ImageBase: 0x([0-9A-F]+)" match "${file_headers}")
+math(EXPR imageBase "0x0${CMAKE_MATCH_1}")
+
+# `bytes` bytes at the image address `rva` (relative to its base) as hex, or
+# "" when no section holds them in the file.
+function(read_image var rva bytes)
+  set(${var} "" PARENT_SCOPE)
+  string(REGEX MATCHALL "VirtualAddress: 0x[0-9A-F]+\n *RawDataSize: [0-9]+\n *PointerToRawData: 0x[0-9A-F]+"
+         rows "${sections}")
+  foreach(row IN LISTS rows)
+    string(REGEX MATCH "0x([0-9A-F]+)\n *RawDataSize: ([0-9]+)\n *PointerToRawData: 0x([0-9A-F]+)" row "${row}")
+    math(EXPR offset "${rva} - 0x${CMAKE_MATCH_1}")
+    math(EXPR last "${CMAKE_MATCH_2} - ${bytes}")
+    if(offset GREATER_EQUAL 0 AND offset LESS_EQUAL last)
+      math(EXPR offset "${offset} + 0x${CMAKE_MATCH_3}")
+      file(READ ${EXE} hex OFFSET ${offset} LIMIT ${bytes} HEX)
+      set(${var} "${hex}" PARENT_SCOPE)
+      set(${var}_offset ${offset} PARENT_SCOPE)
     endif()
   endforeach()
-endmacro()
-
-execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers RESULT_VARIABLE result)
-if(NOT (result EQUAL 0))
-  fail("objdump cannot read ${EXE}")
-endif()
+endfunction()
+# The little-endian hex of `value` in `bytes` bytes, as the image holds it.
+function(le_hex var value bytes)
+  math(EXPR digits "${bytes} * 2")
+  math(EXPR value "${value}" OUTPUT_FORMAT HEXADECIMAL)
+  string(REGEX REPLACE "^0x" "0000000000000000" value "${value}")
+  string(LENGTH "${value}" length)
+  math(EXPR start "${length} - ${digits}")
+  string(SUBSTRING "${value}" ${start} ${digits} value)
+  string(REGEX MATCHALL ".." pairs "${value}")
+  list(REVERSE pairs)
+  string(JOIN "" value ${pairs})
+  string(TOLOWER "${value}" value)
+  set(${var} "${value}" PARENT_SCOPE)
+endfunction()
 
 # Nothing beyond Windows itself, and at start only what the window needs: the
 # DLLs Windows resolves before any of the program's code runs are the KnownDLLs
 # kernel32, user32, gdi32 and msvcrt, which Windows always takes from System32.
 # The shell, COM and the registry are loaded on first use, Common Controls from
 # System32 by the program, and nothing seeds the stack guard through a crypto
-# provider.
+# provider. A delay-import directory would have a helper load its DLLs by the
+# default search order; the program's own loader takes them from System32.
 set(startupDlls kernel32 user32 gdi32 msvcrt)
-string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
-if(NOT (imports))
+string(REGEX MATCHALL "\n(Delay)?Import {\n  Name: [^\n]+" imports "${coff_imports}")
+if(NOT (coff_imports MATCHES "\nImport {"))
   fail("no import table found")
 endif()
 foreach(import IN LISTS imports)
-  string(REGEX REPLACE "DLL Name: ([^.]+)\\.[dD][lL][lL].*" "\\1" dll "${import}")
-  string(TOLOWER "${dll}" dll)
+  string(REGEX MATCH "(Delay)?Import {\n  Name: ([^.\n]+)" match "${import}")
+  string(TOLOWER "${CMAKE_MATCH_2}" dll)
   list(FIND startupDlls "${dll}" index)
-  if(NOT (index GREATER -1))
+  if(CMAKE_MATCH_1)
+    fail("delay-imports ${dll}.dll through the directory: the program's loader takes its deferred DLLs from System32")
+  elseif(NOT (index GREATER -1))
     fail("imports ${dll}.dll at start: only KnownDLLs the window needs belong there")
   endif()
 endforeach()
-if(headers MATCHES "CryptAcquireContext|CryptGenRandom")
+if(coff_imports MATCHES "CryptAcquireContext|CryptGenRandom")
   fail("seeds its stack guard through a crypto provider")
-endif()
-
-# ASLR and DEP, and on 64-bit the whole address range for ASLR.
-if(NOT (headers MATCHES "DYNAMIC_BASE"))
-  fail("not built for ASLR (DYNAMIC_BASE)")
-endif()
-if(NOT (headers MATCHES "NX_COMPAT"))
-  fail("not marked for DEP (NX_COMPAT)")
-endif()
-if(BITS EQUAL 64)
-  if(NOT (headers MATCHES "HIGH_ENTROPY_VA"))
-    fail("no HIGH_ENTROPY_VA")
-  endif()
 endif()
 
 # The oldest Windows that the manifest declares, 7 (6.1), as the operating
 # system and the subsystem the image needs: below 6.0 Windows treats it as a
-# program for Windows before Vista. And terminal-server aware, bit 0x8000.
-foreach(field MajorOSystemVersion=6 MinorOSystemVersion=1 MajorSubsystemVersion=6
-              MinorSubsystemVersion=1)
+# program for Windows before Vista.
+foreach(field MajorOperatingSystemVersion=6 MinorOperatingSystemVersion=1
+              MajorSubsystemVersion=6 MinorSubsystemVersion=1)
   string(REPLACE "=" ";" field "${field}")
   list(GET field 0 name)
   list(GET field 1 expected)
-  if(NOT (headers MATCHES "\n${name}[ \t]+([0-9]+)\n"))
+  if(NOT (file_headers MATCHES "\n *${name}: ([0-9]+)\n"))
     fail("no ${name} in the header")
   elseif(NOT (CMAKE_MATCH_1 EQUAL expected))
     fail("${name} is ${CMAKE_MATCH_1}, not ${expected}")
   endif()
 endforeach()
-if(NOT (headers MATCHES "\nDllCharacteristics[ \t]+([0-9a-fA-F]+)\n"))
-  fail("no DllCharacteristics in the header")
+
+# The hardening the header declares: ASLR (on 64-bit over the whole address
+# range), DEP, on 32-bit no SEH handlers (which no attacker's record on the
+# stack can then name), and terminal-server aware.
+string(REGEX MATCH "ImageOptionalHeader {.*\n  Characteristics \\[ \\(0x([0-9A-F]+)\\)" match "${file_headers}")
+set(dllCharacteristics "0x0${CMAKE_MATCH_1}")
+set(flags "0x0040=not built for ASLR (DYNAMIC_BASE)" "0x0100=not marked for DEP (NX_COMPAT)"
+    "0x8000=not marked terminal-server aware (DllCharacteristics ${dllCharacteristics})")
+if(BITS EQUAL 64)
+  list(APPEND flags "0x0020=no HIGH_ENTROPY_VA")
 else()
-  math(EXPR terminalServerAware "0x${CMAKE_MATCH_1} & 0x8000")
-  if(terminalServerAware EQUAL 0)
-    fail("not marked terminal-server aware (DllCharacteristics 0x${CMAKE_MATCH_1})")
+  list(APPEND flags "0x0400=not marked as holding no SEH handlers (NO_SEH), as an image without SafeSEH looks")
+endif()
+foreach(flag IN LISTS flags)
+  string(SUBSTRING "${flag}" 0 6 bit)
+  string(SUBSTRING "${flag}" 7 -1 message)
+  math(EXPR set "${dllCharacteristics} & ${bit}")
+  if(set EQUAL 0)
+    fail("${message}")
   endif()
+endforeach()
+
+# The header's checksum is the image's, as osslsigncode sums it on its own
+# (it then fails for want of a signature, which the program does not carry).
+# It prints the header's and its own sum where they differ, and where they
+# agree one sum (2.x) or both (1.x).
+execute_process(COMMAND ${OSSLSIGNCODE} verify -in ${EXE} OUTPUT_VARIABLE verified ERROR_VARIABLE verified)
+if(verified MATCHES "Current PE checksum *: ([0-9A-F]+)\nCalculated PE checksum *: ([0-9A-F]+)\n")
+  if(NOT (CMAKE_MATCH_1 STREQUAL CMAKE_MATCH_2))
+    fail("the header's checksum is 0x${CMAKE_MATCH_1}, the image sums to 0x${CMAKE_MATCH_2}")
+  endif()
+elseif(NOT (verified MATCHES "(^|\n)PE checksum *: [0-9A-F]+\n"))
+  fail("osslsigncode reads no checksum in ${EXE}")
 endif()
 
-execute_process(COMMAND ${WINDRES} -i ${EXE} -O rc OUTPUT_VARIABLE resources RESULT_VARIABLE result)
-if(NOT (result EQUAL 0))
-  fail("windres cannot read the resources of ${EXE}")
-endif()
-
-# One manifest, as resource 1 of type 24, which must be XML that Windows
-# accepts. Its bytes are taken from the resources as windres writes them to a
-# .res file: entries of a 32-bit data size, a 32-bit header size, the type and
-# the name (each 0xffff and a 16-bit number, or a text of 16-bit letters ending
-# in 0) and the rest of the header, then the data, padded to 4 bytes.
-get_filename_component(exeName ${EXE} NAME_WE)
-set(workDir ${BINARY_DIR}/tests/${exeName}.check)
-file(MAKE_DIRECTORY ${workDir})
-execute_process(COMMAND ${WINDRES} -i ${EXE} -O res -o ${workDir}/resources.res RESULT_VARIABLE result)
-if(NOT (result EQUAL 0))
-  fail("windres cannot write the resources of ${EXE} as a .res file")
-endif()
-file(READ ${workDir}/resources.res res HEX)
-string(LENGTH "${res}" resLength)
-math(EXPR resLength "${resLength} / 2")
-# The little-endian number of `bytes` bytes at byte `offset` of the .res.
-function(res_number var offset bytes)
-  math(EXPR hexOffset "(${offset}) * 2")
-  math(EXPR hexLength "${bytes} * 2")
-  string(SUBSTRING "${res}" ${hexOffset} ${hexLength} digits)
-  set(reversed "")
-  foreach(byte RANGE 0 ${hexLength} 2)
-    string(SUBSTRING "${digits}" ${byte} 2 pair)
-    string(PREPEND reversed "${pair}")
-  endforeach()
-  math(EXPR number "0x0${reversed}")
-  set(${var} ${number} PARENT_SCOPE)
-endfunction()
-# The type or name at byte `offset`: its number, or "text"; `next` is the byte after it.
-function(res_id var next offset)
-  math(EXPR offset "${offset}")
-  res_number(first ${offset} 2)
-  if(first EQUAL 0xffff)
-    res_number(id "${offset} + 2" 2)
-    math(EXPR after "${offset} + 4")
-  else()
-    set(id text)
-    set(after ${offset})
-    while(NOT (first EQUAL 0))
-      math(EXPR after "${after} + 2")
-      res_number(first ${after} 2)
-    endwhile()
-    math(EXPR after "${after} + 2")
-  endif()
-  set(${var} ${id} PARENT_SCOPE)
-  set(${next} ${after} PARENT_SCOPE)
-endfunction()
+# The resources: each entry's type, name, and where its data is.
+# (A "[" would join the list's items: the entries end before it.)
+string(REGEX MATCHALL "\n *(Type|Name): [^\n[]+|\n *DataRVA: 0x[0-9A-F]+\n *DataSize: [0-9]+" entries
+       "${coff_resources}")
 set(manifestCount 0)
-set(at 0)
-while(at LESS resLength)
-  res_number(dataSize ${at} 4)
-  res_number(headerSize "${at} + 4" 4)
-  math(EXPR entryEnd "${at} + ${headerSize} + ${dataSize}")
-  if(headerSize LESS 24 OR entryEnd GREATER resLength)
-    fail("the resources of ${EXE} end early, at byte ${at} of ${resLength}")
-    break()
-  endif()
-  res_id(type nameAt "${at} + 8")
-  res_id(name unused ${nameAt})
-  math(EXPR dataAt "${at} + ${headerSize}")
-  if(type EQUAL 24)
-    math(EXPR manifestCount "${manifestCount} + 1")
-    if(NOT (name EQUAL 1))
-      fail("a manifest named ${name}, where Windows reads resource 1")
+set(iconCount 0)
+foreach(entry IN LISTS entries)
+  if(entry MATCHES "Type: ([^\n]+) $")
+    set(type "${CMAKE_MATCH_1}")
+  elseif(entry MATCHES "Name: \\(ID ([0-9]+)\\)")
+    set(name ${CMAKE_MATCH_1})
+  elseif(entry MATCHES "Name: ([^\n]+) $")
+    set(name "${CMAKE_MATCH_1}")
+  elseif(entry MATCHES "DataRVA: 0x([0-9A-F]+)\n *DataSize: ([0-9]+)")
+    math(EXPR dataRva "0x${CMAKE_MATCH_1}")
+    set(dataSize ${CMAKE_MATCH_2})
+    read_image(data ${dataRva} ${dataSize})
+    if(data STREQUAL "")
+      fail("the resource ${type} ${name} lies outside the file's sections")
+    elseif(type STREQUAL "MANIFEST (ID 24)")
+      # One manifest, as resource 1 of type 24, which must be XML that Windows
+      # accepts. Read as text, which holds no NUL byte: one would show as a
+      # shorter text.
+      math(EXPR manifestCount "${manifestCount} + 1")
+      if(NOT (name EQUAL 1))
+        fail("a manifest named ${name}, where Windows reads resource 1")
+      endif()
+      get_filename_component(exeName ${EXE} NAME_WE)
+      set(workDir ${BINARY_DIR}/tests/${exeName}.check)
+      file(MAKE_DIRECTORY ${workDir})
+      file(READ ${EXE} manifest OFFSET ${data_offset} LIMIT ${dataSize})
+      string(LENGTH "${manifest}" manifestLength)
+      if(NOT (manifestLength EQUAL dataSize))
+        fail("the manifest of ${dataSize} bytes reads as ${manifestLength}: it holds a NUL byte")
+      endif()
+      file(WRITE ${workDir}/embedded.manifest "${manifest}")
+      check_manifest(${workDir}/embedded.manifest)
+    elseif(type STREQUAL "ICON (ID 3)")
+      math(EXPR iconCount "${iconCount} + 1")
+      set(icon "${data}")
+    elseif(type STREQUAL "VERSIONINFO (ID 16)")
+      set(versionInfo "${data}")
     endif()
-    # Read as text, which holds no NUL byte: one would show as a shorter text.
-    file(READ ${workDir}/resources.res manifest OFFSET ${dataAt} LIMIT ${dataSize})
-    string(LENGTH "${manifest}" manifestLength)
-    if(NOT (manifestLength EQUAL dataSize))
-      fail("the manifest of ${dataSize} bytes reads as ${manifestLength}: it holds a NUL byte")
-    endif()
-    file(WRITE ${workDir}/embedded.manifest "${manifest}")
-    check_manifest(${workDir}/embedded.manifest)
   endif()
-  math(EXPR at "(${dataAt} + ${dataSize} + 3) / 4 * 4")
-endwhile()
+endforeach()
 if(NOT (manifestCount EQUAL 1))
   fail("${manifestCount} manifests instead of one")
 endif()
 
-# Version information from the build's one version number.
+# Version information from the build's one version number: the fixed part
+# after its signature 0xfeef04bd, then the texts in UTF-16, each key padded to
+# 32 bits before its value.
+string(REPLACE "." ";" parts "${VERSION}.0")
+list(GET parts 0 major)
+list(GET parts 1 minor)
+list(GET parts 2 patch)
+le_hex(ms "(${major} << 16) | ${minor}" 4)
+le_hex(ls "${patch} << 16" 4)
 string(REPLACE "." ", " versionList "${VERSION}")
-require_texts("the version information"
-    "FILEVERSION ${versionList}, 0"
-    "PRODUCTVERSION ${versionList}, 0"
-    "VALUE \"FileVersion\", \"${VERSION}\""
-    "VALUE \"ProductVersion\", \"${VERSION}\""
-    "VALUE \"FileDescription\", \"Schedules installed files for the handheld\""
-    "VALUE \"OriginalFilename\", \"handoff.exe\"")
+string(FIND "${versionInfo}" "bd04effe00000100" fixed)
+foreach(field FILEVERSION=16 PRODUCTVERSION=32)
+  string(REGEX MATCH "[0-9]+$" after "${field}")
+  string(REGEX REPLACE "=.*" "" field "${field}")
+  set(found "")
+  if(fixed GREATER -1)
+    math(EXPR at "${fixed} + ${after}")
+    string(SUBSTRING "${versionInfo}" ${at} 16 found)
+  endif()
+  if(NOT (found STREQUAL "${ms}${ls}"))
+    fail("the version information lacks ${field} ${versionList}, 0")
+  endif()
+endforeach()
+foreach(text "FileVersion=${VERSION}" "ProductVersion=${VERSION}"
+             "FileDescription=Schedules installed files for the handheld" "OriginalFilename=handoff.exe")
+  string(REGEX MATCH "^[^=]+" key "${text}")
+  string(REGEX REPLACE "^[^=]+=" "" value "${text}")
+  foreach(part key value)
+    string(HEX "${${part}}" ${part}Hex)
+    string(REGEX REPLACE "(..)" "\\100" ${part}Hex "${${part}Hex}")
+  endforeach()
+  if(NOT (versionInfo MATCHES "${keyHex}0000(0000)?${valueHex}0000"))
+    fail("the version information lacks VALUE \"${key}\", \"${value}\"")
+  endif()
+endforeach()
 
-# The application icon: one image, 32 x 32 pixels, 16 colours.
-string(REGEX MATCHALL "\n[0-9]+ 3 /\\* RT_ICON \\*/" icons "${resources}")
-list(LENGTH icons iconCount)
+# The application icon: one image, 32 x 32 pixels, 16 colours: its bitmap
+# header of 40 bytes, 32 wide, twice 32 high (the image and its mask), one
+# plane of 4 bits a pixel.
 if(NOT (iconCount EQUAL 1))
   fail("${iconCount} icon images instead of one")
 endif()
-if(NOT (resources MATCHES "RT_ICON \\*/\nBEGIN\n  0x28L *, 0x20L *, 0x40L *, 0x40001L"))
+if(NOT (icon MATCHES "^28000000200000004000000001000400"))
   fail("the icon is not 32 x 32 in 4 bits a pixel")
 endif()
 
 # Nothing of when or where it was built, so that a rebuild gives the same
-# bytes: a time/date stamp of 0 in the COFF header (at 8 past the PE signature,
-# whose offset the DOS header holds at 0x3c), and neither the source nor the
-# build folder at the start of any text in it, as a compiled-in file name is.
-file(READ ${EXE} signatureOffset OFFSET 60 LIMIT 4 HEX)
-string(REGEX REPLACE "(..)(..)(..)(..)" "\\4\\3\\2\\1" signatureOffset "${signatureOffset}")
-math(EXPR stampOffset "0x${signatureOffset} + 8")
-file(READ ${EXE} stamp OFFSET ${stampOffset} LIMIT 4 HEX)
-if(NOT (stamp STREQUAL "00000000"))
-  fail("the header's time/date stamp is ${stamp} (bytes in file order), not 0: a build time")
+# bytes: a time/date stamp of 0 in the COFF header, and neither the source nor
+# the build folder at the start of any text in it, as a compiled-in file name is.
+string(REGEX MATCH "ImageFileHeader {[^}]*TimeDateStamp: [^\n]*\\((0x[0-9A-F]+)\\)" match "${file_headers}")
+if(NOT (CMAKE_MATCH_1 STREQUAL "0x0"))
+  fail("the header's time/date stamp is ${CMAKE_MATCH_1}, not 0: a build time")
 endif()
 foreach(folder ${SOURCE_DIR} ${BINARY_DIR})
   string(REGEX REPLACE "([][+.*?()^$|\\])" "\\\\\\1" pattern "${folder}")
@@ -210,82 +245,57 @@ foreach(folder ${SOURCE_DIR} ${BINARY_DIR})
 endforeach()
 
 # The load configuration: DependentLoadFlags of LOAD_LIBRARY_SEARCH_SYSTEM32,
-# and a security cookie that holds the documented default, for the loader to
-# replace, at the stack guard. Little-endian fields read from the file.
-function(read_le offset length out)
-  file(READ ${EXE} bytes OFFSET ${offset} LIMIT ${length} HEX)
-  string(REGEX MATCHALL ".." pairs "${bytes}")
-  list(REVERSE pairs)
-  string(JOIN "" value ${pairs})
-  set(${out} "${value}" PARENT_SCOPE)
-endfunction()
-# Where the file holds an address of the image (relative to its base).
-function(file_offset_of rva out)
-  set(${out} "" PARENT_SCOPE)
-  string(REGEX MATCHALL "\n +[0-9]+ [^ ]+ +[0-9a-f]+ +[0-9a-f]+ +[0-9a-f]+ +[0-9a-f]+" rows "${sections}")
-  foreach(row IN LISTS rows)
-    string(REGEX REPLACE ".* ([0-9a-f]+) +([0-9a-f]+) +[0-9a-f]+ +([0-9a-f]+)$" "\\1;\\2;\\3" row "${row}")
-    list(GET row 0 size)
-    list(GET row 1 vma)
-    list(GET row 2 offset)
-    math(EXPR start "0x${vma} - ${imageBase}")
-    math(EXPR end "${start} + 0x${size}")
-    if(rva GREATER_EQUAL start AND rva LESS end)
-      math(EXPR at "${rva} - ${start} + 0x${offset}")
-      set(${out} ${at} PARENT_SCOPE)
-    endif()
-  endforeach()
-endfunction()
-execute_process(COMMAND ${OBJDUMP} -h ${EXE} OUTPUT_VARIABLE sections)
-string(REGEX MATCH "ImageBase[\t ]+([0-9a-fA-F]+)" match "${headers}")
-math(EXPR imageBase "0x${CMAKE_MATCH_1}")
-string(REGEX MATCH "Entry a ([0-9a-f]+) ([0-9a-f]+) Load Configuration Directory" match "${headers}")
-math(EXPR configRva "0x${CMAKE_MATCH_1}")
-if(configRva EQUAL 0)
+# and a security cookie at the stack guard (where the linker's map puts
+# __stack_chk_guard) that holds the documented default, for the loader to
+# replace.
+if(BITS EQUAL 64)
+  set(expectedSize 112)
+  set(pointer 8)
+  le_hex(defaultCookie 0x00002B992DDFA232 8)
+else()
+  set(expectedSize 72)
+  set(pointer 4)
+  le_hex(defaultCookie 0xBB40E64E 4)
+endif()
+if(NOT (coff_load_config MATCHES "LoadConfig \\[\n  Size: (0x[0-9A-F]+)\n"))
   fail("no load configuration directory")
 else()
-  if(BITS EQUAL 64)
-    set(expectedSize 112)
-    set(flagsAt 78)
-    set(cookieAt 88)
-    set(pointer 8)
-    set(defaultCookie 00002b992ddfa232)
-  else()
-    set(expectedSize 72)
-    set(flagsAt 54)
-    set(cookieAt 60)
-    set(pointer 4)
-    set(defaultCookie bb40e64e)
+  math(EXPR size "${CMAKE_MATCH_1}")
+  string(REGEX MATCH "LoadConfigTableSize: (0x[0-9A-F]+)" match "${file_headers}")
+  math(EXPR directory "${CMAKE_MATCH_1}")
+  if(NOT (size EQUAL expectedSize AND directory EQUAL expectedSize))
+    fail("the load configuration is ${size} bytes, its directory ${directory}, not ${expectedSize}")
   endif()
-  file_offset_of(${configRva} config)
-  read_le(${config} 4 size)
-  math(EXPR flags "0x${CMAKE_MATCH_2}")
-  math(EXPR size "0x${size}")
-  if(NOT (size EQUAL expectedSize AND flags EQUAL expectedSize))
-    fail("the load configuration is ${size} bytes, its directory ${flags}, not ${expectedSize}")
+  string(REGEX MATCH "DependentLoadFlags: (0x[0-9A-F]+)" match "${coff_load_config}")
+  if(NOT (CMAKE_MATCH_1 STREQUAL "0x800"))
+    fail("DependentLoadFlags is ${CMAKE_MATCH_1}, not LOAD_LIBRARY_SEARCH_SYSTEM32")
   endif()
-  math(EXPR at "${config} + ${flagsAt}")
-  read_le(${at} 2 flags)
-  if(NOT (flags STREQUAL "0800"))
-    fail("DependentLoadFlags is 0x${flags}, not LOAD_LIBRARY_SEARCH_SYSTEM32")
-  endif()
-  math(EXPR at "${config} + ${cookieAt}")
-  read_le(${at} ${pointer} cookie)
-  math(EXPR cookieRva "0x${cookie} - ${imageBase}")
-  file_offset_of(${cookieRva} cookieOffset)
-  if(cookieOffset STREQUAL "")
+  string(REGEX MATCH "SecurityCookie: (0x[0-9A-F]+)" match "${coff_load_config}")
+  set(cookie ${CMAKE_MATCH_1})
+  file(STRINGS ${MAP} guard REGEX "^ +0x[0-9a-f]+ +_?__stack_chk_guard$")
+  string(REGEX MATCH "0x([0-9a-f]+)" guard "${guard}")
+  set(guard 0x0${CMAKE_MATCH_1})
+  math(EXPR cookieRva "${cookie} - ${imageBase}")
+  read_image(value ${cookieRva} ${pointer})
+  math(EXPR guardRva "${guard} - ${imageBase}")
+  if(cookie STREQUAL "0x0")
+    fail("no security cookie")
+  elseif(NOT (cookieRva EQUAL guardRva))
+    fail("the security cookie is at ${cookie}, the stack guard at ${guard}")
+  elseif(value STREQUAL "")
     fail("the security cookie lies outside the image's sections")
-  else()
-    read_le(${cookieOffset} ${pointer} value)
-    if(NOT (value STREQUAL defaultCookie))
-      fail("the security cookie holds 0x${value}, not the default the loader replaces")
-    endif()
+  elseif(NOT (value STREQUAL defaultCookie))
+    fail("the security cookie holds 0x${value} (bytes in file order), not the default the loader replaces")
   endif()
 endif()
 
 if(failures)
   message(FATAL_ERROR "${EXE}:${failures}")
 endif()
-message(STATUS "${EXE}: system DLLs only, KnownDLLs at start, load configuration, ASLR and "
-               "DEP, Windows 6.1 and terminal-server aware, a manifest Windows accepts, "
-               "version ${VERSION}, icon, no build time or folder")
+set(noSeh "")
+if(BITS EQUAL 32)
+  set(noSeh "no SEH handlers, ")
+endif()
+message(STATUS "${EXE}: system DLLs only, KnownDLLs at start, load configuration, ASLR, DEP, "
+               "${noSeh}Windows 6.1 and terminal-server aware, a right checksum, a manifest "
+               "Windows accepts, version ${VERSION}, icon, no build time or folder")
