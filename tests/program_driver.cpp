@@ -37,9 +37,12 @@ void SendKey(WORD virtualKey) {
   EXPECT_EQ(SendInput(2, press, sizeof(INPUT)), 2u) << "SendInput error " << GetLastError();
 }
 
-// A left click at this point of the screen (in pixels of a DPI-aware
-// program). SendInput takes absolute positions in 65536ths of the virtual
-// screen; the middle of each pixel's share maps back to that pixel.
+// A click of the logical left button at this point of the screen (in pixels
+// of a DPI-aware program). SendInput takes absolute positions in 65536ths of
+// the virtual screen; the middle of each pixel's share maps back to that
+// pixel. Its button events are of the physical buttons, which the system
+// swaps for a left-handed user (SM_SWAPBUTTON): the physical right one then
+// clicks as the left.
 void SendClickAt(POINT point) {
   const LONGLONG left = GetSystemMetrics(SM_XVIRTUALSCREEN);
   const LONGLONG top = GetSystemMetrics(SM_YVIRTUALSCREEN);
@@ -52,10 +55,11 @@ void SendClickAt(POINT point) {
   click[0].mi.dx = static_cast<LONG>(((point.x - left) * 65536 + 32768) / width);
   click[0].mi.dy = static_cast<LONG>(((point.y - top) * 65536 + 32768) / height);
   click[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
+  const bool swapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
   click[1].type = INPUT_MOUSE;
-  click[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  click[1].mi.dwFlags = swapped ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
   click[2].type = INPUT_MOUSE;
-  click[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  click[2].mi.dwFlags = swapped ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
   EXPECT_EQ(SendInput(3, click, sizeof(INPUT)), 3u) << "SendInput error " << GetLastError();
 }
 
@@ -79,10 +83,6 @@ BOOL CALLBACK FindPromptWindow(HWND hwnd, LPARAM lParam) {
 
 }  // namespace
 
-bool XdotoolInReach() {
-  return RunningUnderWine() && !EnvironmentText("HANDOFF_XDOTOOL").empty();
-}
-
 int ScreenDpi() {
   HDC screen = GetDC(NULL);
   int dpi = GetDeviceCaps(screen, LOGPIXELSY);
@@ -91,7 +91,7 @@ int ScreenDpi() {
 }
 
 bool MaySetScreenResolution() {
-  return XdotoolInReach();
+  return RunningUnderWine() && EnvironmentText("HANDOFF_TEST_OWN_PREFIX") == "1";
 }
 
 void SetLogPixels(DWORD dpi) {
@@ -107,42 +107,6 @@ void SetLogPixels(DWORD dpi) {
                    sizeof(dpi));
   }
   RegCloseKey(key);
-}
-
-void RunXdotool(const std::string& arguments) {
-  // Wine starts Unix programs but never signals their end, so the command
-  // leaves its exit status in a file that we wait for.
-  static int count = 0;
-  std::string marker = "/tmp/handoff-xdotool-" + std::to_string(GetCurrentProcessId()) + "-" +
-                       std::to_string(++count);
-  std::string dosMarker = "Z:" + marker;
-  for (char& c : dosMarker) {
-    if (c == '/') c = '\\';
-  }
-  DeleteFileA(dosMarker.c_str());
-  std::string command = "/bin/sh -c \"timeout 10 '" + EnvironmentText("HANDOFF_XDOTOOL") + "' " +
-                        arguments + "; echo $? >" + marker + ".part && mv " + marker + ".part " +
-                        marker + "\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info;
-  ASSERT_TRUE(CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
-      << command << " error " << GetLastError();
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-  std::string status;
-  for (DWORD start = GetTickCount(); GetTickCount() - start < 15000; Sleep(20)) {
-    HANDLE file = CreateFileA(dosMarker.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE) continue;
-    char text[16];
-    DWORD got = 0;
-    ReadFile(file, text, sizeof(text), &got, NULL);
-    CloseHandle(file);
-    DeleteFileA(dosMarker.c_str());
-    status.assign(text, got);
-    break;
-  }
-  EXPECT_EQ(status, "0\n") << "xdotool " << arguments;
 }
 
 bool BringToForeground(HWND window) {
@@ -211,21 +175,6 @@ HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
 }
 
 void PressKeysIn(HWND window, const std::string& keys) {
-  if (XdotoolInReach()) {
-    // Wine keeps the X window of each top-level window in this property.
-    HANDLE xWindow = GetPropA(window, "__wine_x11_whole_window");
-    ASSERT_NE(xWindow, nullptr);
-    // A key reaches a Wine window only once the X server has given it the
-    // focus, and once Wine has made it the foreground window in turn, which a
-    // busy machine can take a while to do.
-    RunXdotool("windowfocus --sync " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)));
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20)) {
-      if (GetForegroundWindow() == window) break;
-    }
-    EXPECT_EQ(GetForegroundWindow(), window) << "the window did not come to the foreground";
-    RunXdotool("key --delay 150 " + keys);
-    return;
-  }
   // Keys go to the foreground window's thread, and there to its focus.
   ASSERT_TRUE(BringToForeground(window)) << "the window did not come to the foreground";
   std::istringstream names(keys);
@@ -288,16 +237,6 @@ void RunningProgram::ClickControl(int id) {
   RECT rect;
   GetWindowRect(control, &rect);
   POINT centre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-  if (XdotoolInReach()) {
-    HANDLE xWindow = GetPropA(window_, "__wine_x11_whole_window");
-    ASSERT_NE(xWindow, nullptr);
-    // The X window holds the client area; click the control's centre within it.
-    ScreenToClient(window_, &centre);
-    RunXdotool("windowfocus --sync " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)) +
-               " mousemove --window " + std::to_string(reinterpret_cast<UINT_PTR>(xWindow)) + " " +
-               std::to_string(centre.x) + " " + std::to_string(centre.y) + " click 1");
-    return;
-  }
   // The click lands on whatever is topmost there: the window comes first.
   ASSERT_TRUE(BringToForeground(window_)) << "the window did not come to the foreground";
   SendClickAt(centre);

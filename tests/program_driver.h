@@ -1,11 +1,10 @@
 // Drives the real handoff.exe as a person would: starts it, finds its window,
 // presses keys and clicks, and ends it by its handle.
 //
-// Keys and clicks go through the X server with xdotool where CTest puts it in
-// reach under Wine (HANDOFF_XDOTOOL names it), as a person's keyboard and
-// mouse reach a Wine window there; anywhere else, on Windows and in the test
-// kit under Wine, they are sent with SendInput to the window once it is in
-// the foreground.
+// Keys and clicks are sent with SendInput to the window once it is in the
+// foreground, on Windows and under Wine alike, in the test kit and under
+// CTest: they reach the window as a person's keyboard and mouse do, through
+// the system's input queue and under its foreground rules.
 #pragma once
 
 #include <windows.h>
@@ -13,17 +12,13 @@
 #include <string>
 #include <vector>
 
-// True where keys and clicks go through xdotool: under Wine, with
-// HANDOFF_XDOTOOL naming it.
-bool XdotoolInReach();
-// Runs xdotool with these arguments and waits for it to finish, at most 15 s.
-void RunXdotool(const std::string& arguments);
-
 // The screen's resolution, in dots per inch, as a DPI-aware program sees it.
 int ScreenDpi();
 // True where the tests may set the screen resolution for the programs they
-// start: only under Wine in the build tree's own prefix, where CTest runs them
-// and, there only, puts xdotool in reach. Anywhere else it is left as it is.
+// start: only under Wine, in a prefix that is the tests' own, which whoever
+// runs them says by setting HANDOFF_TEST_OWN_PREFIX to 1 (CTest for the build
+// tree's prefix, ./x test for the kit's throwaway one). Anywhere else, and on
+// Windows always, it is left as it is.
 bool MaySetScreenResolution();
 // Screen resolution as Wine reads it for the next program started: 0 restores
 // the prefix's own setting. Only where MaySetScreenResolution().
@@ -43,7 +38,7 @@ std::vector<DWORD> ProcessIdsOf(const std::string& programPath);
 HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs = 30000);
 
 // Brings this top-level window to the foreground, then presses these keys,
-// 150 ms apart (xdotool names: Return, Escape, Tab, space);
+// 150 ms apart (named Return, Escape, Tab, space);
 // RunningProgram::PressKeys does so for its own window.
 void PressKeysIn(HWND window, const std::string& keys);
 
@@ -76,7 +71,8 @@ class RunningProgram {
 
   // Brings the window to the foreground, then presses these keys (as PressKeysIn).
   void PressKeys(const std::string& keys);
-  // Clicks the control with the mouse, at its centre.
+  // Clicks the control with the mouse, at its centre, with the logical left
+  // button: the right one where the buttons are swapped (SM_SWAPBUTTON).
   void ClickControl(int id);
 
  private:

@@ -288,7 +288,34 @@ TEST_F(PromptTest, EveryWayOfCancellingEndsWithoutTouchingTheStore) {
   EXPECT_EQ(recorder.Opened(0), Files{});
 }
 
-TEST_F(PromptTest, OkOnAStoreWithNoKeyCreatesItSeededAndCloses) {
+// Clicks as a right-handed and as a left-handed user makes them: each case
+// sets the mouse buttons swapped or not for the test, and restores them.
+// Wine 8 sets SM_SWAPBUTTON but swaps no button of the input, so that a
+// physical left click still clicks there: swapped, the case runs on Windows.
+class ClickTest : public PromptTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam() && RunningUnderWine()) {
+      GTEST_SKIP() << "Wine swaps no mouse button of the input";
+    }
+    wasSwapped_ = GetSystemMetrics(SM_SWAPBUTTON) != 0;
+    SwapMouseButton(GetParam());
+    ASSERT_EQ(GetSystemMetrics(SM_SWAPBUTTON) != 0, GetParam()) << "the buttons cannot be swapped";
+  }
+  void TearDown() override {
+    SwapMouseButton(wasSwapped_);
+  }
+
+ private:
+  bool wasSwapped_ = false;
+};
+
+INSTANTIATE_TEST_SUITE_P(Buttons, ClickTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Swapped" : "AsMade";
+                         });
+
+TEST_P(ClickTest, OkOnAStoreWithNoKeyCreatesItSeededAndCloses) {
   RunningProgram program(store.name());
   ASSERT_NE(program.WaitForWindow(), nullptr);
   program.ClickControl(IDOK);

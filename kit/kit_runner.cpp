@@ -6,12 +6,16 @@
 //   kit_runner.exe BUILD...    (the folders beside the runner's own: i686, x86_64)
 //
 // Each program runs in a job of its own, with a time limit; a process it
-// leaves running is ended with the job. A build whose programs this Windows
-// cannot start (a 64-bit one on 32-bit Windows) has them reported as skipped.
-// The tests' temporary files go into a folder of the kit's own. What a test run
-// may leave when it is cut short (store keys and file types of the tests' own
-// names, anything in that folder) is looked for afterwards, reported as a
-// failure and removed.
+// leaves running is ended with the job. Whether this system can start the
+// programs of a build at all is decided once, by its can_start.exe, which does
+// nothing: where that cannot be started (a 64-bit build on 32-bit Windows, or
+// on Windows 10 on ARM; 32-bit programs where the system runs none), the build
+// is reported as not tested and counted as skipped. Once it starts, a test
+// program that does not start is a failure. The tests' temporary files go
+// into a folder of the kit's own. What a test run may leave when it is cut
+// short (store keys and file types of the tests' own names, files of the
+// tests' names in that folder) is looked for afterwards, reported as a failure
+// and removed; what other programs put in that folder is only noted.
 #include <windows.h>
 
 #include <stdio.h>
@@ -277,6 +281,38 @@ bool RunProgram(const std::wstring& folder, const std::wstring& name, ResultRead
   return true;
 }
 
+// Starts the build's can_start.exe, which does nothing, and waits for its end.
+// False when the system cannot start it, with CreateProcess's error in
+// *error; otherwise its exit code goes to *exitCode (STILL_ACTIVE when it did
+// not end within a minute, and was ended).
+bool StartsDoingNothing(const std::wstring& folder, DWORD* error, DWORD* exitCode) {
+  std::wstring command = L"\"" + folder + L"\\can_start.exe\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info;
+  if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup,
+                      &info)) {
+    *error = GetLastError();
+    return false;
+  }
+  CloseHandle(info.hThread);
+  *exitCode = STILL_ACTIVE;
+  if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(info.hProcess, exitCode);
+  } else {
+    TerminateProcess(info.hProcess, 1);
+    WaitForSingleObject(info.hProcess, 10000);
+  }
+  CloseHandle(info.hProcess);
+  return true;
+}
+
+std::string Hex(DWORD value) {
+  char text[16];
+  snprintf(text, sizeof(text), "0x%08lx", value);
+  return text;
+}
+
 // ---- What a cut-short test run may leave ----
 
 bool HasPrefix(const std::wstring& name, const wchar_t* prefix) {
@@ -331,6 +367,7 @@ void RemoveFolder(const std::wstring& folder) {
 }
 
 const wchar_t kMakerKey[] = L"Software\\Varnolt";
+const wchar_t kTestsTempPrefix[] = L"handoff-";
 bool RunningUnderWine() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
 }
@@ -338,8 +375,9 @@ bool RunningUnderWine() {
 // The tests' store keys (handoff-test-...) and file types (.hoff... and
 // .nohandler..., and HandoffTest.... ProgIDs, in the user's classes on
 // Windows and in the classes root under Wine, where test_support.cpp puts
-// them), and whatever is in their temporary folder: each test removes its
-// own, so what is found was left by one cut short. The folder goes too.
+// them), and the files of their names in their temporary folder: each test
+// removes its own, so what is found was left by one cut short. The folder
+// goes too, unless another program holds something in it.
 int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
   int left = 0;
   auto report = [&left](const std::wstring& what) {
@@ -375,16 +413,40 @@ int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
       RegDeleteKeyW(place.root, path.c_str());
     }
   }
+  // In the temporary folder, the tests name all they make handoff-...
+  // (test_support.cpp and the tests). Anything else there another program put
+  // or holds: an antivirus, the indexer, a policy that logs each Windows
+  // Installer run to MSI*.LOG in %TEMP%. That is noted and removed where it
+  // can be, and fails nothing.
+  std::vector<std::pair<std::wstring, bool>> entries;  // name, and whether a folder
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((tempFolder + L"\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
       const std::wstring name = found.cFileName;
-      if (name != L"." && name != L"..") report(tempFolder + L"\\" + name);
+      if (name != L"." && name != L"..") {
+        entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+      }
     } while (FindNextFileW(search, &found));
     FindClose(search);
   }
-  RemoveFolder(tempFolder);
+  for (const auto& [name, isFolder] : entries) {
+    const std::wstring path = tempFolder + L"\\" + name;
+    if (isFolder) {
+      RemoveFolder(path);
+    } else {
+      DeleteFileW(path.c_str());
+    }
+    const bool removed = GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+    if (HasPrefix(name, kTestsTempPrefix)) {
+      Print("      left: " + Utf8(path) + (removed ? " (removed now)" : " (cannot be removed)"));
+      ++left;
+    } else {
+      Print("      note: " + Utf8(path) + " is not the tests', another program's" +
+            (removed ? " (removed now)" : " (in use: left there)"));
+    }
+  }
+  RemoveDirectoryW(tempFolder.c_str());
   return left;
 }
 
@@ -457,23 +519,38 @@ int wmain(int argc, wchar_t** argv) {
       ++totals.failed;
       continue;
     }
+    // Decided once for the build: any error here means that the system
+    // starts none of its programs, whatever the error's number (it differs
+    // between Windows' versions, and Wine whose 32-bit loader cannot run says
+    // 1359). A program that started and did nothing must end with 0.
+    const std::string buildName = Utf8(build);
+    if (GetFileAttributesW((folder + L"\\can_start.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
+      Print("[ FAILED  ] " + buildName + ": no can_start.exe in " + Utf8(folder));
+      ++totals.failed;
+      continue;
+    }
+    DWORD startError = 0, doneCode = 0;
+    if (!StartsDoingNothing(folder, &startError, &doneCode)) {
+      Print("[ SKIPPED ] " + buildName + ": this system cannot start " + buildName +
+            " programs (error " + std::to_string(startError) + "): NOT tested");
+      ++totals.skipped;
+      continue;
+    }
+    if (doneCode != 0) {
+      Print("[ FAILED  ] " + buildName + ": its can_start.exe, which does nothing, " +
+            (doneCode == STILL_ACTIVE ? std::string("did not end within a minute")
+                                      : "ended with code " + Hex(doneCode)));
+      ++totals.failed;
+    }
     for (const std::wstring& program : programs) {
       const std::wstring stem = program.substr(0, program.size() - 4);
       const std::string label = Utf8(build + L"/" + stem);
       Print("== " + label);
       ResultReader reader(label, &totals);
       const DWORD start = GetTickCount();
-      DWORD startError = 0;
       if (!RunProgram(folder, program, &reader, &startError)) {
-        const std::string error = std::to_string(startError);
-        if (startError == ERROR_BAD_EXE_FORMAT || startError == ERROR_EXE_MACHINE_TYPE_MISMATCH) {
-          Print("[ SKIPPED ] " + label + ": this Windows cannot run " + Utf8(build) +
-                " programs (error " + error + ")");
-          ++totals.skipped;
-        } else {
-          Print("[ FAILED  ] " + label + ": cannot start (error " + error + ")");
-          ++totals.failed;
-        }
+        Print("[ FAILED  ] " + label + ": cannot start (error " + std::to_string(startError) + ")");
+        ++totals.failed;
         continue;
       }
       Print("   " + label + ": " + reader.Summary() + " in " +

@@ -9,8 +9,11 @@ rem
 rem Run it in a console, as an ordinary user. The tests open windows and press
 rem keys and click in them: leave the keyboard and mouse alone until it ends.
 setlocal
-rem The runner of the machine's own architecture; a 64-bit Windows runs both
-rem builds, a 32-bit one only i686 (the runner reports x86_64 as skipped).
+rem The runner of the machine's own architecture, the 32-bit one elsewhere (on
+rem ARM, which runs 32-bit x86 programs). For each build it first starts the
+rem build's can_start.exe, which does nothing: a build whose programs this
+rem Windows cannot start at all (x86_64 on 32-bit Windows or on Windows 10 on
+rem ARM) is reported as not tested, and counted as skipped.
 set "runner=%~dp0i686\kit_runner.exe"
 if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" set "runner=%~dp0x86_64\kit_runner.exe"
 if /i "%PROCESSOR_ARCHITEW6432%"=="AMD64" set "runner=%~dp0x86_64\kit_runner.exe"

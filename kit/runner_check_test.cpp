@@ -1,0 +1,51 @@
+// Not part of the kit: the test program by which ./x test shows the kit's
+// runner counting what it reads, under Wine after the kit's own run. Run by
+// the runner from a build folder of its own, it has one test that passes,
+// one that fails and one that is skipped, and it leaves two files in the
+// tests' temporary folder: one named as the tests name theirs, which the
+// runner must count as left behind and remove, and one of another program's,
+// which it must only note, as it cannot remove it (it is read-only, as a file
+// held open by another program cannot be removed either).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Environment(const char* name) {
+  char text[MAX_PATH];
+  DWORD length = GetEnvironmentVariableA(name, text, sizeof(text));
+  return length > 0 && length < sizeof(text) ? std::string(text, length) : "";
+}
+
+void MakeFile(const std::string& path, DWORD attributes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, attributes, NULL);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path << " error " << GetLastError();
+  CloseHandle(file);
+}
+
+TEST(RunnerCheck, RunsWithTheKitsTemporaryFolderAndLeavesFilesInIt) {
+  // The runner gives the tests <kit>\temp, the kit being the folder above
+  // this program's.
+  char path[MAX_PATH];
+  std::string program(path, GetModuleFileNameA(NULL, path, sizeof(path)));
+  std::string folder = program.substr(0, program.find_last_of('\\'));
+  const std::string temp = folder.substr(0, folder.find_last_of('\\')) + "\\temp";
+  ASSERT_EQ(Environment("TEMP"), temp);
+  ASSERT_EQ(Environment("TMP"), temp);
+  ASSERT_TRUE(GetFileAttributesA(temp.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  MakeFile(temp + "\\handoff-check-left-behind.txt", FILE_ATTRIBUTE_NORMAL);
+  MakeFile(temp + "\\MSI1a2b3.LOG", FILE_ATTRIBUTE_READONLY);
+}
+
+TEST(RunnerCheck, FailsOnPurpose) {
+  ADD_FAILURE() << "on purpose: the runner counts this one as failed";
+}
+
+TEST(RunnerCheck, IsSkippedOnPurpose) {
+  GTEST_SKIP() << "on purpose: the runner counts this one as skipped";
+}
+
+}  // namespace
