@@ -58,7 +58,7 @@ TEST_F(FaultTest, AFileThatVanishesDuringTheRunIsRefusedAndTheWindowStays) {
   std::vector<RegistryValue> before = Snapshot(StoreKeyPath(store.name()));
   ShellErrorBoxes boxes(owner.hwnd());
   Run();
-  EXPECT_EQ(boxes.Dismissed(), ErrorBoxesPerRefusal());
+  boxes.ExpectRefusals(1);
   EXPECT_FALSE(owner.TakeCloseRequest());
   EXPECT_EQ(recorder.Opened(1), Files{deleter});
   EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);

@@ -157,17 +157,16 @@ void Post(TReentryForm& form, const Input& input) {
                input.lParam);
 }
 
-// Hands the queued messages on as the application's loop does.
-void RunMessageLoop(TForm& form) {
+// Takes out whatever an earlier case left in this thread's queue, a quit
+// request among it, so that the next loop starts on an empty queue.
+void DrainQueue() {
   MSG msg;
   while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT || form.IsInputMadeWhileBusy(msg)) continue;
-    if (form.GetHandle() != NULL && IsDialogMessageA(form.GetHandle(), &msg)) continue;
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
   }
 }
 
+// What reaches the Go button's own window procedure: taps, which the form
+// never sees.
 int tapsOnGo = 0;
 WNDPROC goProcedure = nullptr;
 LRESULT CALLBACK CountTaps(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -175,35 +174,69 @@ LRESULT CALLBACK CountTaps(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
   return CallWindowProcA(goProcedure, hwnd, message, wParam, lParam);
 }
 
-TEST(FormHandlers, InputMadeWhileAHandlerRunsIsDroppedAndInputMadeAfterItIsHandled) {
-  TReentryForm form;
-  Exception failure;
-  ASSERT_TRUE(form.CreateWnd(&failure)) << failure.Message();
-  HWND hwnd = form.GetHandle();
-  goProcedure = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
-      form.Button.GetHandle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountTaps)));
+// Input of each kind made after the handler has ended, one on each tick of
+// a timer that the application's loop dispatches; what the form had seen by
+// the first tick is noted. A loop still running after 10 s is ended by
+// destroying its form.
+struct LaterInput {
+  TReentryForm* form;
+  UINT_PTR timer;
+  size_t next;
+  DWORD started;
+  int clicksBefore, tapsBefore;
+  bool openBefore, ended;
+};
+LaterInput later;
 
-  // While the handler runs, input of every kind arrives, and the shell
-  // dispatches a click on the close box, which sends the system command.
-  form.duringClick = [&] {
-    for (const Input& input : kInputOfEachKind) Post(form, input);
-    SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-  };
-  ClickGo(form);
-  form.duringClick = nullptr;
-  RunMessageLoop(form);
-  EXPECT_EQ(form.clicks, 1) << "a click or key made during the run started another";
-  EXPECT_EQ(tapsOnGo, 0) << "a tap made during the run reached the button";
-  ASSERT_TRUE(IsWindow(hwnd)) << "a close asked for during the run closed the window";
-
-  // The same, each made on a later tick than the end of the last handler.
-  for (const Input& input : kInputOfEachKind) {
-    Sleep(50);
-    Post(form, input);
-    RunMessageLoop(form);
+void CALLBACK MakeLaterInput(HWND, UINT, UINT_PTR, DWORD) {
+  if (later.next == 0) {
+    later.clicksBefore = later.form->clicks;
+    later.tapsBefore = tapsOnGo;
+    later.openBefore = IsWindow(later.form->GetHandle()) != FALSE;
   }
-  EXPECT_EQ(form.clicks, 3);
+  if (later.next < sizeof(kInputOfEachKind) / sizeof(kInputOfEachKind[0])) {
+    Post(*later.form, kInputOfEachKind[later.next++]);
+  } else if (GetTickCount() - later.started > 10000) {
+    later.ended = true;
+    DestroyWindow(later.form->GetHandle());
+  }
+}
+
+TEST(FormHandlers, InputMadeWhileAHandlerRunsIsDroppedAndInputMadeAfterItIsHandled) {
+  // The application's own loop, on a form of its own: the one instance of
+  // its class, which an earlier run of this case may have used already.
+  TApplication application;
+  TReentryForm* form = nullptr;
+  Exception failure;
+  ASSERT_TRUE(application.CreateForm(form, &failure)) << failure.Message();
+  HWND hwnd = form->GetHandle();
+  form->clicks = 0;
+  tapsOnGo = 0;
+  later = {form, 0, 0, GetTickCount(), -1, -1, false, false};
+  goProcedure = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+      form->Button.GetHandle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountTaps)));
+
+  // While the first click's handler runs, input of every kind arrives, and
+  // the shell dispatches a click on the close box, which sends the system
+  // command; the same input follows later, the close last.
+  form->duringClick = [&] {
+    if (form->clicks > 1) return;
+    for (const Input& input : kInputOfEachKind) Post(*form, input);
+    SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    later.timer = SetTimer(NULL, 0, 50, MakeLaterInput);
+  };
+  DrainQueue();
+  PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(TReentryForm::kButtonId, BN_CLICKED),
+               reinterpret_cast<LPARAM>(form->Button.GetHandle()));
+  EXPECT_TRUE(application.Run(&failure));
+  KillTimer(NULL, later.timer);
+  form->duringClick = nullptr;
+  EXPECT_EQ(later.clicksBefore, 1) << "a click or key made during the run started another";
+  EXPECT_EQ(later.tapsBefore, 0) << "a tap made during the run reached the button";
+  EXPECT_TRUE(later.openBefore) << "a close asked for during the run closed the window";
+  EXPECT_EQ(form->clicks, 3);
   EXPECT_EQ(tapsOnGo, 1);
+  EXPECT_FALSE(later.ended) << "the later input did not close the window";
   EXPECT_FALSE(IsWindow(hwnd));
 }
 

@@ -1,5 +1,6 @@
 // The scheduling run against the real registry and shell under Wine, with a
 // recording handler standing in for the handheld's desktop software.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -91,7 +92,7 @@ TEST_F(ScheduleRunTest, RefusalStopsTheRunAndLeavesTheWindowOpen) {
     WriteList(3, files);
     ShellErrorBoxes boxes(owner.hwnd());
     Run(store.name());
-    EXPECT_EQ(boxes.Dismissed(), ErrorBoxesPerRefusal()) << refused;
+    boxes.ExpectRefusals(1);
     EXPECT_FALSE(owner.TakeCloseRequest()) << refused;
     ExpectListUnchanged();
   }
@@ -104,7 +105,7 @@ TEST_F(ScheduleRunTest, PressingOkAgainAfterARefusalStartsAgainAtTheFirstEntry) 
   WriteList(2, files);
   ShellErrorBoxes boxes(owner.hwnd());
   Run(store.name());
-  EXPECT_EQ(boxes.Dismissed(), ErrorBoxesPerRefusal());
+  boxes.ExpectRefusals(1);
   EXPECT_FALSE(owner.TakeCloseRequest());
   // The refused file now has a handler, as after the user fixed the problem.
   std::string fixed = recorder.MakeFile("two");
@@ -133,7 +134,7 @@ TEST_F(ScheduleRunTest, BadlyTypedListsAreReadAsStoredAndNeverWritten) {
   before = Snapshot(StoreKeyPath(store.name()));
   ShellErrorBoxes boxes(owner.hwnd());
   Run(store.name());
-  EXPECT_EQ(boxes.Dismissed(), ErrorBoxesPerRefusal());
+  boxes.ExpectRefusals(1);
   EXPECT_FALSE(owner.TakeCloseRequest());
   ExpectListUnchanged();
   EXPECT_EQ(recorder.Opened(1), Files{unterminated});
@@ -182,6 +183,59 @@ TEST(ScheduleRunArguments, FurtherArgumentsAreIgnored) {
   EXPECT_TRUE(owner.TakeCloseRequest());
   EXPECT_TRUE(store.Exists());
   EXPECT_FALSE(KeyExists(StoreKeyPath(other)));
+}
+
+// The watcher that the refusal tests rely on where the shell shows its error
+// boxes, shown here on real boxes on every system: a box that the window's
+// thread shows is found, counted by its owner and dismissed with Ok, and the
+// call that showed it returns, as ShellExecuteA returns on Windows once its
+// box is dismissed and the run goes on.
+class WatchedBox {
+ public:
+  // Shows an error box on this thread, as the shell shows one on the thread
+  // of the window it was given, owned by `owner` (NULL: by no window), and
+  // returns its answer. A box left by the watcher is ended after 15 s,
+  // answered IDABORT, so that a broken watcher fails instead of hanging.
+  static int Show(HWND owner) {
+    const UINT_PTR rescue = SetTimer(NULL, 0, 15000, EndBoxesOfThisThread);
+    const int answer = MessageBoxA(owner, "Refused.", "handoff test", MB_OK | MB_ICONERROR);
+    KillTimer(NULL, rescue);
+    return answer;
+  }
+
+ private:
+  static void CALLBACK EndBoxesOfThisThread(HWND, UINT, UINT_PTR, DWORD) {
+    EnumThreadWindows(GetCurrentThreadId(), EndIfBox, 0);
+  }
+  static BOOL CALLBACK EndIfBox(HWND hwnd, LPARAM) {
+    char className[16];
+    if (GetClassNameA(hwnd, className, sizeof(className)) && strcmp(className, "#32770") == 0) {
+      EndDialog(hwnd, IDABORT);
+    }
+    return TRUE;
+  }
+};
+
+TEST(ShellErrorBoxesWatch, BoxesOwnedByTheWindowAreCountedAndDismissedAndTheirCallsReturn) {
+  OwnerWindow owner;
+  ShellErrorBoxes boxes(owner.hwnd());
+  EXPECT_EQ(WatchedBox::Show(owner.hwnd()), IDOK);
+  EXPECT_EQ(boxes.Dismissed(1, 0), 1);
+  EXPECT_EQ(WatchedBox::Show(owner.hwnd()), IDOK);
+  EXPECT_EQ(boxes.Dismissed(2, 0), 2);
+}
+
+void ShowABoxOwnedByNoWindowWhileWatched() {
+  OwnerWindow owner;
+  ShellErrorBoxes boxes(owner.hwnd());
+  EXPECT_EQ(WatchedBox::Show(NULL), IDOK) << "not dismissed";
+  EXPECT_EQ(boxes.Dismissed(), 0) << "counted as the window's";
+}
+
+TEST(ShellErrorBoxesWatch, ABoxOfTheWindowsThreadThatItDoesNotOwnIsDismissedAndFailsTheTest) {
+  EXPECT_NONFATAL_FAILURE(
+      ShowABoxOwnedByNoWindowWhileWatched(),
+      "error boxes that the window's thread showed without the window as owner");
 }
 
 }  // namespace

@@ -5,30 +5,57 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <string>
+
 #include "startup.h"
 #include "system_library.h"
+#include "test_support.h"
 
 namespace {
 
-TEST(Startup, DllsBesideTheProgramAreNoLongerLoadedOnceProtected) {
-  // The planted DLL lies beside this test program, in the first folder the
-  // default search order looks in.
-  HMODULE planted = LoadLibraryA("handoff_planted.dll");
-  ASSERT_NE(planted, nullptr) << "the planted DLL should load before protection";
-  FreeLibrary(planted);
-  DeleteFileA("handoff_planted.dll.loaded");
+// Whether a load by name maps the planted copy at this path: it leaves its
+// marker beside itself when it is loaded (planted_dll.c).
+bool LoadByNameTakes(const std::string& planted) {
+  const std::string marker = planted + ".loaded";
+  DeleteFileA(marker.c_str());
+  const std::string name = planted.substr(planted.find_last_of('\\') + 1);
+  HMODULE module = LoadLibraryA(name.c_str());
+  if (module != NULL) FreeLibrary(module);
+  return GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
+TEST(Startup, DllsBesideTheProgramAreNoLongerLoadedOnceProtected) {
+  // Planted in the two folders that the default search order looks in first:
+  // the program's and the current one.
+  ScratchFolder current("handoff-current-" + std::to_string(GetCurrentProcessId()));
+  const std::string beside = ModuleFolder() + "\\handoff_planted.dll";
+  const std::string inCurrent = current.File("handoff_planted_current.dll");
+  ASSERT_TRUE(CopyFileA(beside.c_str(), inCurrent.c_str(), FALSE));
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(sizeof(previous), previous);
+  ASSERT_TRUE(SetCurrentDirectoryA(current.path().c_str()));
+  // The loader's search as it stands when the program starts: both are
+  // taken. The protection lasts as long as the process (no call brings the
+  // standard search back): a case run again in it (--gtest_repeat) finds
+  // it still on, and checks what follows only.
+  static bool protectedBefore = false;
+  if (!protectedBefore) {
+    EXPECT_TRUE(LoadByNameTakes(beside)) << "the program's folder is not searched to begin with";
+    EXPECT_TRUE(LoadByNameTakes(inCurrent)) << "the current folder is not searched to begin with";
+  }
   ProtectAgainstDllPlanting();
-  planted = LoadLibraryA("handoff_planted.dll");
-  EXPECT_EQ(planted, nullptr);
-  if (planted != NULL) FreeLibrary(planted);
+  protectedBefore = true;
+  EXPECT_FALSE(LoadByNameTakes(beside)) << "loaded from the program's folder once protected";
+  EXPECT_FALSE(LoadByNameTakes(inCurrent)) << "loaded from the current folder once protected";
   // Nor does the loader for the window's DLLs look there.
   EXPECT_EQ(LoadSystemLibrary("handoff_planted.dll"), nullptr);
-
   // System DLLs still load.
   HMODULE system = LoadSystemLibrary("version.dll");
   EXPECT_NE(system, nullptr);
   if (system != NULL) FreeLibrary(system);
+
+  SetCurrentDirectoryA(previous);
+  DeleteFileA((beside + ".loaded").c_str());
 }
 
 TEST(Startup, TheComApartmentIsEnteredOnceOnFirstNeedAndLastsUntilLeft) {
@@ -43,5 +70,38 @@ TEST(Startup, TheComApartmentIsEnteredOnceOnFirstNeedAndLastsUntilLeft) {
   EXPECT_EQ(again, S_OK);
   if (SUCCEEDED(again)) CoUninitialize();
 }
+
+// How a program with the program's stack guard ends (stack_overrun.c): an
+// overwritten frame at once, with the status Windows gives a failed stack
+// cookie and before any handler of the process runs; a plain fault through
+// its handlers, which shows that they would have left their marker.
+struct Ending {
+  const char* how;
+  DWORD exitCode;
+  bool handlersRun;
+};
+void PrintTo(const Ending& ending, std::ostream* out) {
+  *out << ending.how;
+}
+
+class StackGuardEnding : public ::testing::TestWithParam<Ending> {};
+
+TEST_P(StackGuardEnding, EndsWithItsStatusAndOnlyAFaultReachesTheHandlers) {
+  ScratchFolder folder("handoff-overrun-" + std::to_string(GetCurrentProcessId()));
+  const std::string marker = folder.File("handler-ran");
+  DWORD exitCode = 0;
+  ASSERT_TRUE(RunToEnd(
+      "\"" + ModuleFolder() + "\\stack_overrun.exe\" " + GetParam().how + " \"" + marker + "\"",
+      60000, &exitCode));
+  EXPECT_EQ(exitCode, GetParam().exitCode) << std::hex << exitCode;
+  EXPECT_EQ(GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES, GetParam().handlersRun)
+      << "whether a handler of the process ran";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, StackGuardEnding,
+    ::testing::Values(Ending{"overrun", static_cast<DWORD>(STATUS_STACK_BUFFER_OVERRUN), false},
+                      Ending{"fault", static_cast<DWORD>(STATUS_ACCESS_VIOLATION), true}),
+    [](const ::testing::TestParamInfo<Ending>& info) { return std::string(info.param.how); });
 
 }  // namespace

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <tlhelp32.h>
+
+#include <stddef.h>
+#include <stdint.h>
+
 #include <algorithm>
 
 namespace {
@@ -451,6 +456,199 @@ DWORD WINAPI ShellErrorBoxes::Watch(void* self) {
   return 0;
 }
 
-int ErrorBoxesPerRefusal() {
-  return RunningUnderWine() ? 0 : 1;
+void ShellErrorBoxes::ExpectRefusals(int refusals) const {
+  if (ShellShowsErrorBoxes()) {
+    EXPECT_EQ(Dismissed(refusals), refusals) << "the shell's error boxes";
+  }
+}
+
+bool ShellShowsErrorBoxes() {
+  return !RunningUnderWine();
+}
+
+ScratchFolder::ScratchFolder(const std::string& leaf) {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof(temp), temp);
+  path_ = temp + leaf;
+  RemoveFolder(path_);
+  EXPECT_TRUE(CreateDirectoryW(Widen(path_).c_str(), NULL)) << path_;
+}
+
+ScratchFolder::~ScratchFolder() {
+  RemoveFolder(path_);
+}
+
+bool RunToEnd(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info;
+  std::wstring command = Widen(commandLine);
+  if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup,
+                      &info)) {
+    ADD_FAILURE() << "could not start " << commandLine << ": error " << GetLastError();
+    return false;
+  }
+  CloseHandle(info.hThread);
+  const bool ended = WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0;
+  if (!ended) {
+    TerminateProcess(info.hProcess, 1);
+    WaitForSingleObject(info.hProcess, 10000);
+  }
+  GetExitCodeProcess(info.hProcess, exitCode);
+  CloseHandle(info.hProcess);
+  return ended;
+}
+
+ULONG_PTR DefaultSecurityCookie() {
+  return sizeof(ULONG_PTR) == 8 ? static_cast<ULONG_PTR>(0x00002B992DDFA232ull) : 0xBB40E64Eul;
+}
+
+ULONG_PTR StackGuardOf(HANDLE process, DWORD guardRva) {
+  HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process));
+  MODULEENTRY32 image = {};
+  image.dwSize = sizeof(image);
+  bool found = modules != INVALID_HANDLE_VALUE && Module32First(modules, &image);
+  if (modules != INVALID_HANDLE_VALUE) CloseHandle(modules);
+  if (!found) return 0;
+  auto read = [process](const BYTE* at, void* out, SIZE_T size) {
+    SIZE_T got = 0;
+    return ReadProcessMemory(process, at, out, size, &got) && got == size;
+  };
+  const BYTE* base = image.modBaseAddr;
+  ULONG_PTR guard = 0;
+  if (guardRva != 0) return read(base + guardRva, &guard, sizeof(guard)) ? guard : 0;
+  IMAGE_DOS_HEADER dos;
+  IMAGE_NT_HEADERS nt;
+  IMAGE_LOAD_CONFIG_DIRECTORY config;
+  if (!read(base, &dos, sizeof(dos)) || !read(base + dos.e_lfanew, &nt, sizeof(nt))) return 0;
+  const IMAGE_DATA_DIRECTORY& entry =
+      nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+  if (entry.VirtualAddress == 0 || !read(base + entry.VirtualAddress, &config, sizeof(config)) ||
+      config.SecurityCookie == 0 ||
+      !read(reinterpret_cast<const BYTE*>(config.SecurityCookie), &guard, sizeof(guard))) {
+    return 0;
+  }
+  return guard;
+}
+
+namespace {
+
+std::string ReadWholeFile(const std::string& path) {
+  std::string bytes;
+  HANDLE file =
+      CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+// A PE image in memory, read with every offset checked against its size.
+class ImageFile {
+ public:
+  explicit ImageFile(std::string bytes) : bytes_(std::move(bytes)) {}
+
+  template <class T>
+  T* At(size_t offset) {
+    return offset <= bytes_.size() && sizeof(T) <= bytes_.size() - offset
+               ? reinterpret_cast<T*>(&bytes_[offset])
+               : nullptr;
+  }
+  // The file offset of an RVA inside one of the sections; 0 when in none.
+  size_t OffsetOf(DWORD rva, size_t length) {
+    IMAGE_NT_HEADERS* nt = Headers();
+    if (nt == nullptr) return 0;
+    const size_t sections = reinterpret_cast<BYTE*>(&nt->OptionalHeader) - At<BYTE>(0) +
+                            nt->FileHeader.SizeOfOptionalHeader;
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+      const IMAGE_SECTION_HEADER* section =
+          At<IMAGE_SECTION_HEADER>(sections + i * sizeof(IMAGE_SECTION_HEADER));
+      if (section == nullptr) return 0;
+      if (rva >= section->VirtualAddress &&
+          rva - section->VirtualAddress + length <= section->SizeOfRawData) {
+        return section->PointerToRawData + (rva - section->VirtualAddress);
+      }
+    }
+    return 0;
+  }
+  // The headers, when this is an image of this build's architecture.
+  IMAGE_NT_HEADERS* Headers() {
+    IMAGE_DOS_HEADER* dos = At<IMAGE_DOS_HEADER>(0);
+    IMAGE_NT_HEADERS* nt = dos == nullptr ? nullptr : At<IMAGE_NT_HEADERS>(dos->e_lfanew);
+    return nt != nullptr && nt->Signature == IMAGE_NT_SIGNATURE &&
+                   nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR_MAGIC
+               ? nt
+               : nullptr;
+  }
+  // The checksum of the header, as ImageHlp's CheckSumMappedFile makes it:
+  // the 16-bit words of the file summed with their carries, the field itself
+  // counted as 0, plus the file's length.
+  DWORD CheckSum() {
+    const size_t field = reinterpret_cast<BYTE*>(&Headers()->OptionalHeader.CheckSum) - At<BYTE>(0);
+    uint64_t sum = 0;
+    for (size_t at = 0; at < bytes_.size(); at += 2) {
+      if (at == field || at == field + 2) continue;
+      WORD word = static_cast<BYTE>(bytes_[at]);
+      if (at + 1 < bytes_.size()) word |= static_cast<WORD>(static_cast<BYTE>(bytes_[at + 1]) << 8);
+      sum += word;
+      sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return static_cast<DWORD>(sum + bytes_.size());
+  }
+  const std::string& bytes() const {
+    return bytes_;
+  }
+
+ private:
+  std::string bytes_;
+};
+
+}  // namespace
+
+bool CopyWithoutSecurityCookie(const std::string& from, const std::string& to, DWORD* guardRva) {
+  ImageFile image(ReadWholeFile(from));
+  IMAGE_NT_HEADERS* nt = image.Headers();
+  if (nt == nullptr) {
+    ADD_FAILURE() << from << " is no image of this architecture";
+    return false;
+  }
+  const IMAGE_DATA_DIRECTORY configEntry =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+  const DWORD fieldRva = configEntry.VirtualAddress +
+                         static_cast<DWORD>(offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, SecurityCookie));
+  const size_t configAt =
+      image.OffsetOf(configEntry.VirtualAddress, sizeof(IMAGE_LOAD_CONFIG_DIRECTORY));
+  IMAGE_LOAD_CONFIG_DIRECTORY* config =
+      configAt == 0 ? nullptr : image.At<IMAGE_LOAD_CONFIG_DIRECTORY>(configAt);
+  if (configEntry.VirtualAddress == 0 || config == nullptr ||
+      config->Size < offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, SecurityCookie) + sizeof(ULONG_PTR) ||
+      config->SecurityCookie <= nt->OptionalHeader.ImageBase) {
+    ADD_FAILURE() << from << " names no security cookie in its load configuration";
+    return false;
+  }
+  *guardRva = static_cast<DWORD>(config->SecurityCookie - nt->OptionalHeader.ImageBase);
+  config->SecurityCookie = 0;
+  // The field's relocation would move the 0 with the image, to an address in
+  // it: it becomes a relocation of the kind that does nothing.
+  const IMAGE_DATA_DIRECTORY relocations =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+  for (DWORD done = 0; done + sizeof(IMAGE_BASE_RELOCATION) <= relocations.Size;) {
+    const size_t blockAt = image.OffsetOf(relocations.VirtualAddress + done, 8);
+    IMAGE_BASE_RELOCATION* block =
+        blockAt == 0 ? nullptr : image.At<IMAGE_BASE_RELOCATION>(blockAt);
+    if (block == nullptr || block->SizeOfBlock < sizeof(IMAGE_BASE_RELOCATION)) break;
+    for (DWORD at = sizeof(IMAGE_BASE_RELOCATION); at + 2 <= block->SizeOfBlock; at += 2) {
+      WORD* fixup = image.At<WORD>(blockAt + at);
+      if (fixup != nullptr && block->VirtualAddress + (*fixup & 0x0FFF) == fieldRva &&
+          (*fixup >> 12) != IMAGE_REL_BASED_ABSOLUTE) {
+        *fixup = 0;
+      }
+    }
+    done += block->SizeOfBlock;
+  }
+  nt->OptionalHeader.CheckSum = image.CheckSum();
+  WriteFileText(to, image.bytes());
+  return !::testing::Test::HasFailure();
 }

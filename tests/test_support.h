@@ -134,9 +134,12 @@ class OpenRecorder {
 // Watches for the error boxes that the shell shows, owned by one window, while
 // the object lives: each is dismissed with its Ok as soon as it is visible,
 // and counted. A box of the window's thread that the window does not own is
-// dismissed too, and fails the test. On Windows ShellExecuteA shows one for every file it refuses,
-// owned by the window it is given, and returns only once it is dismissed;
-// Wine's refuses without one (see ErrorBoxesPerRefusal).
+// dismissed too, and fails the test. On Windows ShellExecuteA shows one for
+// every file it refuses, owned by the window it is given, and returns only
+// once it is dismissed. Wine's shell refuses without one, so the counts of
+// the shell's boxes are checked only where it shows them
+// (ShellShowsErrorBoxes); the watcher itself is tested on boxes of the
+// test's own everywhere (schedule_test).
 class ShellErrorBoxes {
  public:
   explicit ShellErrorBoxes(HWND owner);
@@ -147,6 +150,9 @@ class ShellErrorBoxes {
   // The boxes dismissed so far, once there are at least `expected` or
   // timeoutMs has passed.
   int Dismissed(int expected = 0, DWORD timeoutMs = 10000) const;
+  // Where the shell shows boxes: expects one dismissed for each of this many
+  // refusals since the watch began. Elsewhere nothing is checked.
+  void ExpectRefusals(int refusals) const;
 
  private:
   static DWORD WINAPI Watch(void* self);
@@ -158,5 +164,48 @@ class ShellErrorBoxes {
   volatile LONG unowned_ = 0;  // boxes of the window's thread that it does not own
 };
 
-// The error boxes that one refused file brings: 1 on Windows, 0 under Wine.
-int ErrorBoxesPerRefusal();
+// True where ShellExecuteA shows an error box for a file it refuses: on
+// Windows, not under Wine.
+bool ShellShowsErrorBoxes();
+
+// A new, empty folder of this name in the temporary folder, removed with the
+// files in it when the object goes.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::string& leaf);
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::string& path() const {
+    return path_;
+  }
+  // The path of a file of this name in the folder.
+  std::string File(const std::string& name) const {
+    return path_ + "\\" + name;
+  }
+
+ private:
+  std::string path_;
+};
+
+// Starts the command line (UTF-8), without a window, and waits at most
+// timeoutMs for it to end; false when it could not start or did not end (it
+// is then ended). Its exit code goes to exitCode.
+bool RunToEnd(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode);
+
+// The documented default of an image's security cookie, which the loader
+// replaces as it maps the image, and which the program's stack guard starts
+// with (app/stack_guard.c).
+ULONG_PTR DefaultSecurityCookie();
+// The stack guard of a running program, read from its main image in the
+// process's memory: at guardRva when that is given, else at the address its
+// load configuration names as its security cookie; 0 when it names none or
+// the value cannot be read.
+ULONG_PTR StackGuardOf(HANDLE process, DWORD guardRva = 0);
+// Copies a program of this build's architecture, with the security cookie
+// of its load configuration taken out: no loader finds a cookie to seed.
+// The field and its base relocation are zeroed and the header's checksum
+// made right again. guardRva gets where the cookie was. False, with a test
+// failure, when the image has no cookie or the copy cannot be written.
+bool CopyWithoutSecurityCookie(const std::string& from, const std::string& to, DWORD* guardRva);
