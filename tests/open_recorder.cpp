@@ -1,13 +1,18 @@
 // Stand-in for the handheld's desktop software in tests and the demo:
 // registered as the "open" handler of a test file type, it records the file it
-// was given.
+// was given. Its registered command line is
+//   "...\open_recorder.exe" "<record folder>" "%1" <verb>
+// The record folder comes on the command line, not through the environment:
+// the handler's environment is that of whoever made the hand-over, and a
+// handoff.exe that the Windows Installer service starts has the service's, not
+// the test's.
 //
-// Each start leaves one file in the folder named by HANDOFF_RECORD, named by
-// the process's start time so that a test can order the hand-overs as they
-// were made: ShellExecute returns without waiting, so handlers may finish out
-// of order. The file is written under a temporary name and then renamed, so a
-// test never reads half a record. It holds three lines: the path as given on
-// the wide command line, in UTF-8 (our own ANSI arguments could hold only the
+// Each start leaves one file in the record folder, named by the process's
+// start time so that a test can order the hand-overs as they were made:
+// ShellExecute returns without waiting, so handlers may finish out of order.
+// The file is written under a temporary name and then renamed, so a test
+// never reads half a record. It holds three lines: the path as given on the
+// wide command line, in UTF-8 (our own ANSI arguments could hold only the
 // system code page); the verb, which the registration passes after the path;
 // and the show command the shell started us with, -1 when it gave none.
 //
@@ -21,23 +26,27 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 namespace {
 
-bool Record(const wchar_t* given, const wchar_t* verb) {
-  char folder[MAX_PATH];
-  DWORD length = GetEnvironmentVariableA("HANDOFF_RECORD", folder, sizeof(folder));
-  if (length == 0 || length >= sizeof(folder)) return false;
-
+bool Record(const wchar_t* folder, const wchar_t* given, const wchar_t* verb) {
   FILETIME created, exited, kernel, user;
   GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
   unsigned long long start =
       (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 
-  char partial[MAX_PATH + 64];
-  char final[MAX_PATH + 64];
-  snprintf(partial, sizeof(partial), "%s\\%lu.part", folder, GetCurrentProcessId());
-  snprintf(final, sizeof(final), "%s\\%020llu-%010lu.rec", folder, start, GetCurrentProcessId());
+  // A folder too long for the names below leaves no record, never a cut name.
+  wchar_t partial[MAX_PATH + 64];
+  wchar_t final[MAX_PATH + 64];
+  const size_t room = sizeof(partial) / sizeof(partial[0]);
+  if (folder[0] == L'\0' || wcslen(folder) >= MAX_PATH ||
+      _snwprintf(partial, room, L"%ls\\%lu.part", folder, GetCurrentProcessId()) < 0 ||
+      _snwprintf(final, room, L"%ls\\%020llu-%010lu.rec", folder, start, GetCurrentProcessId()) <
+          0) {
+    return false;
+  }
+  partial[room - 1] = final[room - 1] = L'\0';
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
@@ -52,12 +61,12 @@ bool Record(const wchar_t* given, const wchar_t* verb) {
   char text[sizeof(path) + sizeof(verbText) + 16];
   int textLength = snprintf(text, sizeof(text), "%s\n%s\n%d", path, verbText, show);
 
-  HANDLE file = CreateFileA(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  HANDLE file = CreateFileW(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   WriteFile(file, text, static_cast<DWORD>(textLength), &written, NULL);
   CloseHandle(file);
-  return MoveFileA(partial, final) != FALSE;
+  return MoveFileW(partial, final) != FALSE;
 }
 
 LONG WINAPI EndWithTheExceptionCode(EXCEPTION_POINTERS* exception) {
@@ -102,7 +111,7 @@ void Misbehave(const wchar_t* given) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argv == NULL || argc < 2 || !Record(argv[1], argc > 2 ? argv[2] : L"")) return 1;
-  Misbehave(argv[1]);
+  if (argv == NULL || argc < 3 || !Record(argv[1], argv[2], argc > 3 ? argv[3] : L"")) return 1;
+  Misbehave(argv[2]);
   return 0;
 }

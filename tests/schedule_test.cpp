@@ -49,6 +49,26 @@ TEST_F(ScheduleRunTest, HandsEveryEntryOverInOrderThenClosesTheWindow) {
   ExpectListUnchanged();
 }
 
+// The hand-over of a handoff.exe that the Windows Installer service or the
+// Task Scheduler starts inherits their environment, with nothing of the
+// test's: the recording handler still records it.
+TEST_F(ScheduleRunTest, HandOverIsRecordedFromAnEnvironmentWithNothingOfTheTests) {
+  Files files = {recorder.MakeFile("from-a-service")};
+  WriteList(1, files);
+  SetEnvironmentVariableA("HANDOFF_TEST_OWN", "1");  // at least one variable of the test's
+  {
+    OnlyWindowsEnvironment environment;
+    EXPECT_GT(environment.Removed(), 0u);
+    EXPECT_EQ(GetEnvironmentVariableA("HANDOFF_TEST_OWN", NULL, 0), 0u);
+    Run(store.name());
+  }
+  EXPECT_EQ(GetEnvironmentVariableA("HANDOFF_TEST_OWN", NULL, 0), 2u) << "not restored";
+  SetEnvironmentVariableA("HANDOFF_TEST_OWN", NULL);
+  EXPECT_TRUE(owner.TakeCloseRequest());
+  EXPECT_EQ(recorder.Opened(1), files);
+  ExpectListUnchanged();
+}
+
 TEST_F(ScheduleRunTest, SkipsMissingAndEmptyEntries) {
   Files files = {recorder.MakeFile("a"), "", recorder.MakeFile("c"), ""};
   WriteList(4, files);

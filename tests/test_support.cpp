@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include <algorithm>
+#include <cwchar>
 
 namespace {
 
@@ -302,7 +303,11 @@ OpenRecorder::OpenRecorder(const std::string& extension)
       refusedProgId_("HandoffTest.Refused" + ProcessTag()),
       folder_(TempFolder("handoff-files-" + ProcessTag())),
       recordFolder_(TempFolder("handoff-opened-" + ProcessTag())) {
-  std::string recorder = "\"" + ModuleFolder() + "\\open_recorder.exe\" \"%1\" ";
+  // The record folder goes on the command line: the handler inherits the
+  // environment of whoever hands the file over, which for the MSI's
+  // handoff.exe on Windows is the installer service's, not this test's.
+  std::string recorder =
+      "\"" + ModuleFolder() + "\\open_recorder.exe\" \"" + recordFolder_ + "\" \"%1\" ";
   SetClassesValue(extension_, progId_);
   SetClassesValue(progId_ + "\\shell\\open\\command", recorder + "open");
   // Another verb as the type's default, so that a hand-over without the
@@ -312,14 +317,12 @@ OpenRecorder::OpenRecorder(const std::string& extension)
   SetClassesValue(refusedExtension_, refusedProgId_);
   SetClassesValue(refusedProgId_ + "\\shell\\open\\command",
                   "\"" + ModuleFolder() + "\\handoff-test-no-such-program.exe\" \"%1\"");
-  SetEnvironmentVariableA("HANDOFF_RECORD", recordFolder_.c_str());
 }
 
 OpenRecorder::~OpenRecorder() {
   RemoveFileType(extension_, progId_);
   RemoveFileType(refusedExtension_, refusedProgId_);
   RemoveFileType(".nohandler" + ProcessTag(), "");
-  SetEnvironmentVariableA("HANDOFF_RECORD", NULL);
   RemoveFolder(folder_);
   RemoveFolder(recordFolder_);
 }
@@ -378,6 +381,60 @@ std::vector<std::string> OpenRecorder::Opened(size_t expected, DWORD timeoutMs) 
     opened.push_back(path);
   }
   return opened;
+}
+
+OnlyWindowsEnvironment::OnlyWindowsEnvironment() {
+  // What Windows gives every process of a user, whoever starts it.
+  static const wchar_t* const kWindowsOwn[] = {L"ALLUSERSPROFILE",
+                                               L"APPDATA",
+                                               L"CommonProgramFiles",
+                                               L"CommonProgramFiles(x86)",
+                                               L"CommonProgramW6432",
+                                               L"COMPUTERNAME",
+                                               L"ComSpec",
+                                               L"LOCALAPPDATA",
+                                               L"NUMBER_OF_PROCESSORS",
+                                               L"OS",
+                                               L"Path",
+                                               L"PATHEXT",
+                                               L"PROCESSOR_ARCHITECTURE",
+                                               L"PROCESSOR_IDENTIFIER",
+                                               L"PROCESSOR_LEVEL",
+                                               L"PROCESSOR_REVISION",
+                                               L"ProgramData",
+                                               L"ProgramFiles",
+                                               L"ProgramFiles(x86)",
+                                               L"ProgramW6432",
+                                               L"PUBLIC",
+                                               L"SystemDrive",
+                                               L"SystemRoot",
+                                               L"TEMP",
+                                               L"TMP",
+                                               L"USERDOMAIN",
+                                               L"USERNAME",
+                                               L"USERPROFILE",
+                                               L"windir"};
+  const bool wine = RunningUnderWine();
+  wchar_t* block = GetEnvironmentStringsW();
+  if (block == nullptr) {
+    ADD_FAILURE() << "no environment to read";
+    return;
+  }
+  for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
+    // "=C:=C:\..." and the like are the current folders of drives, not variables.
+    const wchar_t* equals = wcschr(entry + 1, L'=');
+    if (equals == nullptr) continue;
+    std::wstring name(entry, equals - entry);
+    bool keep = entry[0] == L'=' || (wine && _wcsnicmp(name.c_str(), L"WINE", 4) == 0);
+    for (const wchar_t* own : kWindowsOwn) keep = keep || _wcsicmp(name.c_str(), own) == 0;
+    if (!keep) removed_.push_back({name, equals + 1});
+  }
+  FreeEnvironmentStringsW(block);
+  for (const auto& [name, value] : removed_) SetEnvironmentVariableW(name.c_str(), NULL);
+}
+
+OnlyWindowsEnvironment::~OnlyWindowsEnvironment() {
+  for (const auto& [name, value] : removed_) SetEnvironmentVariableW(name.c_str(), value.c_str());
 }
 
 namespace {

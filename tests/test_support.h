@@ -6,6 +6,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Names, paths and texts in these helpers are UTF-8, and reach Windows
@@ -94,6 +95,9 @@ class OwnerWindow {
 
 // Registers open_recorder.exe, beside the test program, as the "open" handler
 // of a file extension of this process's own, and removes it again when done.
+// The folder it records into is on the registered command line, so that a
+// hand-over is recorded whatever the environment of the process that makes
+// it (see OnlyWindowsEnvironment).
 class OpenRecorder {
  public:
   OpenRecorder();
@@ -129,6 +133,27 @@ class OpenRecorder {
   std::string refusedProgId_;
   std::string folder_;
   std::string recordFolder_;
+};
+
+// While the object lives, this process's environment holds only the
+// variables Windows itself sets, as that of a program the Windows Installer
+// service or the Task Scheduler starts, with nothing of the test's; what it
+// took out comes back when it goes. Under Wine, the variables of Wine's own
+// stay, which its processes need to start.
+class OnlyWindowsEnvironment {
+ public:
+  OnlyWindowsEnvironment();
+  ~OnlyWindowsEnvironment();
+  OnlyWindowsEnvironment(const OnlyWindowsEnvironment&) = delete;
+  OnlyWindowsEnvironment& operator=(const OnlyWindowsEnvironment&) = delete;
+
+  // The names taken out, for a test to check that there were some.
+  size_t Removed() const {
+    return removed_.size();
+  }
+
+ private:
+  std::vector<std::pair<std::wstring, std::wstring>> removed_;
 };
 
 // Watches for the error boxes that the shell shows, owned by one window, while
