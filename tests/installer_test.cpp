@@ -1,7 +1,8 @@
-// The sample installers, NSIS and MSI, end to end on Windows or under Wine:
-// run silently, each installs its files, writes their install list and runs
-// handoff.exe, whose prompt we answer with Ok as a person would (see
-// program_driver.h); the MSI is then uninstalled through the installer service.
+// The sample installers, NSIS, MSI and Inno Setup, end to end on Windows or
+// under Wine: run silently, each installs its files, writes their install list
+// and runs handoff.exe, whose prompt we answer with Ok as a person would (see
+// program_driver.h); the MSI is then uninstalled through the installer
+// service, and the Inno Setup one by its own uninstaller.
 //
 // Each installer is the sample source built with a product name, store name and
 // file type of its test's own (see tests/CMakeLists.txt), so that the test can
@@ -271,6 +272,80 @@ TEST_F(MsiInstallerTest, SilentInstallRunsThePromptOnceAndUninstallRemovesFilesA
   EXPECT_FALSE(Installed());
   EXPECT_FALSE(FolderExists(installFolder_)) << "the files are left";
   EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
+}
+
+// Inno Setup's installer and its uninstaller are 32-bit programs in both
+// builds, and the installer is built only where Inno Setup's 32-bit compiler
+// could run (see tests/CMakeLists.txt). Besides its files and the list, it
+// writes an uninstall entry, named after its AppId, which an earlier run cut
+// short may have left too.
+class InnoInstallerTest : public InstallerTest {
+ protected:
+  InnoInstallerTest()
+      : InstallerTest(INNO_PRODUCT, INNO_STORE, INNO_FILE_EXT),
+        uninstallKey_("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" INNO_APP_ID
+                      "_is1") {
+    RegDeleteTreeA(HKEY_CURRENT_USER, uninstallKey_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, uninstallKey_.c_str());
+  }
+  ~InnoInstallerTest() override {
+    RegDeleteTreeA(HKEY_CURRENT_USER, uninstallKey_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, uninstallKey_.c_str());
+  }
+
+  void SetUp() override {
+    InstallerTest::SetUp();
+    if (IsSkipped()) return;
+    if (INNO_UNAVAILABLE[0] != '\0') {
+      GTEST_SKIP() << "NOT RUN: the Inno Setup installer was not built, as " << INNO_UNAVAILABLE;
+    }
+  }
+
+  // Until the files, the list and the uninstall entry are all gone, for a
+  // limited time: Inno Setup's uninstaller may finish after its first process
+  // has ended, as it goes on from a copy of itself so as to delete its own file.
+  void WaitUntilUninstalled(DWORD timeoutMs) const {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(100)) {
+      if (!FolderExists(installFolder_) && !KeyExists(storeKey_) && !KeyExists(uninstallKey_)) {
+        return;
+      }
+    }
+  }
+
+  const std::string uninstallKey_;
+};
+
+TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesListAndEntry) {
+  Process installer;
+  if (!installer.Start("\"" + ModuleFolder() + "\\" + INNO_FILE +
+                       "\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART")) {
+    DWORD error = GetLastError();
+    if (error == ERROR_BAD_EXE_FORMAT || error == ERROR_EXE_MACHINE_TYPE_MISMATCH) {
+      GTEST_SKIP() << "NOT RUN: this Windows cannot start the 32-bit Inno Setup installer (error "
+                   << error << ")";
+    }
+    FAIL() << "the Inno Setup installer did not start (error " << error << ")";
+  }
+  ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
+  DWORD exitCode = 99;
+  EXPECT_TRUE(installer.WaitForExit(kExitTimeoutMs, &exitCode)) << "the installer did not end";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
+  ASSERT_TRUE(KeyExists(uninstallKey_)) << "no uninstall entry";
+
+  Process uninstaller;
+  ASSERT_TRUE(uninstaller.Start("\"" + installFolder_ +
+                                "\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART"));
+  exitCode = 99;
+  EXPECT_TRUE(uninstaller.WaitForExit(kUninstallTimeoutMs, &exitCode))
+      << "the uninstaller did not end";
+  EXPECT_EQ(exitCode, 0u);
+  WaitUntilUninstalled(kUninstallTimeoutMs);
+  EXPECT_FALSE(FolderExists(installFolder_)) << "the files are left";
+  EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
+  EXPECT_FALSE(KeyExists(uninstallKey_)) << "the uninstall entry is left";
+  EXPECT_EQ(ProcessIdsOf(InstalledHandoff()), std::vector<DWORD>{})
+      << "the uninstaller ran handoff.exe";
 }
 
 }  // namespace
