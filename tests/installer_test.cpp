@@ -1,7 +1,8 @@
-// The sample installers, NSIS and MSI, end to end on Windows or under Wine:
-// run silently, each installs its files, writes their install list and runs
-// handoff.exe, whose prompt we answer with Ok as a person would (see
-// program_driver.h); the MSI is then uninstalled through the installer service.
+// The sample installers, NSIS, MSI and Inno Setup, end to end on Windows or
+// under Wine: run silently, each installs its files, writes their install list
+// and runs handoff.exe, whose prompt we answer with Ok as a person would (see
+// program_driver.h); the MSI is then uninstalled through the installer
+// service, and the Inno Setup one by its own uninstaller.
 //
 // Each installer is the sample source built with a product name, store name and
 // file type of its test's own (see tests/CMakeLists.txt), so that the test can
@@ -14,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,8 @@ using Files = std::vector<std::string>;
 const DWORD kStartTimeoutMs = 60000;  // a first start in the prefix can be slow
 const DWORD kExitTimeoutMs = 15000;
 const DWORD kUninstallTimeoutMs = 60000;
+// Far longer than a program takes to end that never got to run.
+const DWORD kNeverRanMs = 2000;
 
 std::string LocalAppData() {
   char path[MAX_PATH] = "";
@@ -271,6 +276,106 @@ TEST_F(MsiInstallerTest, SilentInstallRunsThePromptOnceAndUninstallRemovesFilesA
   EXPECT_FALSE(Installed());
   EXPECT_FALSE(FolderExists(installFolder_)) << "the files are left";
   EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
+}
+
+// Inno Setup's installer and its uninstaller are 32-bit programs in both
+// builds, and the installer is built only where Inno Setup's 32-bit compiler
+// could run (see tests/CMakeLists.txt). Besides its files and the list, it
+// writes an uninstall entry, named after its AppId, which an earlier run cut
+// short may have left too.
+class InnoInstallerTest : public InstallerTest {
+ protected:
+  InnoInstallerTest()
+      : InstallerTest(INNO_PRODUCT, INNO_STORE, INNO_FILE_EXT),
+        uninstallKey_("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" INNO_APP_ID
+                      "_is1") {
+    RegDeleteTreeA(HKEY_CURRENT_USER, uninstallKey_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, uninstallKey_.c_str());
+  }
+  ~InnoInstallerTest() override {
+    RegDeleteTreeA(HKEY_CURRENT_USER, uninstallKey_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, uninstallKey_.c_str());
+    DeleteFileA(setupLog_.c_str());
+  }
+
+  void SetUp() override {
+    InstallerTest::SetUp();
+    if (IsSkipped()) return;
+    if (INNO_UNAVAILABLE[0] != '\0') {
+      GTEST_SKIP() << "NOT RUN: the Inno Setup installer was not built, as " << INNO_UNAVAILABLE;
+    }
+    DeleteFileA(setupLog_.c_str());
+  }
+  // What Setup did, for the failure's report.
+  void TearDown() override {
+    if (!HasFailure()) return;
+    std::ifstream log(setupLog_, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    ADD_FAILURE() << "Setup's log, " << setupLog_ << ":\n" << (log ? text : "(none)");
+  }
+
+  static std::string TempFile(const char* name) {
+    char folder[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + name;
+  }
+
+  // Until the files, the list and the uninstall entry are all gone, for a
+  // limited time: Inno Setup's uninstaller may finish after its first process
+  // has ended, as it goes on from a copy of itself so as to delete its own file.
+  void WaitUntilUninstalled(DWORD timeoutMs) const {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(100)) {
+      if (!FolderExists(installFolder_) && !KeyExists(storeKey_) && !KeyExists(uninstallKey_)) {
+        return;
+      }
+    }
+  }
+
+  const std::string uninstallKey_;
+  // Setup writes it from its start: a Setup that ends without one never ran.
+  const std::string setupLog_ = TempFile("handoff-inno-setup.log");
+};
+
+TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesListAndEntry) {
+  Process installer;
+  if (!installer.Start("\"" + ModuleFolder() + "\\" + INNO_FILE +
+                       "\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART \"/LOG=" + setupLog_ + "\"")) {
+    DWORD error = GetLastError();
+    if (error == ERROR_BAD_EXE_FORMAT || error == ERROR_EXE_MACHINE_TYPE_MISMATCH) {
+      GTEST_SKIP() << "NOT RUN: this Windows cannot start the 32-bit Inno Setup installer (error "
+                   << error << ")";
+    }
+    FAIL() << "the Inno Setup installer did not start (error " << error << ")";
+  }
+  // Windows refuses a 32-bit program it cannot run, as above. A 64-bit Wine
+  // whose 32-bit loader cannot start on this kernel starts one all the same,
+  // which then ends at once with 0, having run nothing.
+  DWORD exitCode = 99;
+  if (RunningUnderWine() && installer.WaitForExit(kNeverRanMs, &exitCode) && exitCode == 0 &&
+      GetFileAttributesA(setupLog_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "NOT RUN: the 32-bit Inno Setup installer ended at once without running: "
+                    "this Wine cannot start 32-bit programs";
+  }
+  ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
+  exitCode = 99;
+  EXPECT_TRUE(installer.WaitForExit(kExitTimeoutMs, &exitCode)) << "the installer did not end";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
+  ASSERT_TRUE(KeyExists(uninstallKey_)) << "no uninstall entry";
+
+  Process uninstaller;
+  ASSERT_TRUE(uninstaller.Start("\"" + installFolder_ +
+                                "\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART"));
+  exitCode = 99;
+  EXPECT_TRUE(uninstaller.WaitForExit(kUninstallTimeoutMs, &exitCode))
+      << "the uninstaller did not end";
+  EXPECT_EQ(exitCode, 0u);
+  WaitUntilUninstalled(kUninstallTimeoutMs);
+  EXPECT_FALSE(FolderExists(installFolder_)) << "the files are left";
+  EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
+  EXPECT_FALSE(KeyExists(uninstallKey_)) << "the uninstall entry is left";
+  EXPECT_EQ(ProcessIdsOf(InstalledHandoff()), std::vector<DWORD>{})
+      << "the uninstaller ran handoff.exe";
 }
 
 }  // namespace
