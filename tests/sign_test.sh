@@ -99,6 +99,12 @@ static_checks() {
     fail "signed with a wrong password"
   fi
   cmp -s "$copy" "$program" || fail "a refusal for a wrong password changed the file"
+  # A time-stamp server that does not answer (nothing listens on this port):
+  # tried again, then refused.
+  if HANDOFF_SIGN_TIMESTAMP=http://127.0.0.1:9/ "$sign" "$copy" >"$work/out" 2>&1; then
+    fail "signed without the time stamp asked for"
+  fi
+  cmp -s "$copy" "$program" || fail "a refusal for want of a time stamp changed the file"
   [[ ! -e "$copy.signing" ]] || fail "a refused signing left $copy.signing"
 
   "$sign" "$copy" >/dev/null || { fail "tools/sign failed:" && cat "$work/out"; return; }
