@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# Signing the release (tools/sign), with a certificate authority and a
+# code-signing certificate of its own made here and removed at the end.
+#   sign_test.sh PROGRAM.exe
+#       signs a copy of the built program and checks the signature against
+#       that authority and against another, that taking the signature off
+#       gives back the program's bytes, that the signed image's checksum is
+#       right, and that tools/sign refuses, leaving the file as it was, without
+#       a certificate or with a wrong password
+#   sign_test.sh --run LOADER PREFIX BIN
+#       runs the whole-program test that hands a list over on a signed copy of
+#       BIN/handoff.exe under Wine: the copy sits beside copies of the test and
+#       the handler it uses, and is the handoff.exe that the test starts
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+sign=$root/tools/sign
+failures=0
+fail() {
+  echo "FAILED: $*"
+  failures=$((failures + 1))
+}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# authority NAME: a self-signed authority in $work/NAME.crt and .key.
+authority() {
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=handoff test $1" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+    -keyout "$work/$1.key" -out "$work/$1.crt" 2>/dev/null
+}
+# A code-signing certificate of the authority "ca", with its chain and key in
+# $work/sign.pfx under the password in $work/password (with a newline, as an
+# editor leaves it).
+make_certificates() {
+  authority ca
+  authority wrong-ca
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=handoff test signer" \
+    -keyout "$work/sign.key" -out "$work/sign.csr" 2>/dev/null
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
+    >"$work/sign.ext"
+  openssl x509 -req -days 1 -in "$work/sign.csr" -CA "$work/ca.crt" -CAkey "$work/ca.key" \
+    -CAcreateserial -extfile "$work/sign.ext" -out "$work/sign.crt" 2>/dev/null
+  printf 'handoff test password\n' >"$work/password"
+  openssl pkcs12 -export -inkey "$work/sign.key" -in "$work/sign.crt" -certfile "$work/ca.crt" \
+    -passout "file:$work/password" -out "$work/sign.pfx"
+  export HANDOFF_SIGN_PFX=$work/sign.pfx HANDOFF_SIGN_PASSWORD_FILE=$work/password
+  unset HANDOFF_SIGN_TIMESTAMP
+}
+
+# The header's load-configuration directory, "RVA SIZE" in hex.
+load_config_entry() {
+  perl -e 'open(F, "<:raw", $ARGV[0]) or die; local $/; $_ = <F>;
+    my $pe = unpack("V", substr($_, 0x3c, 4)); my $opt = $pe + 24;
+    my $dirs = $opt + (unpack("v", substr($_, $opt, 2)) == 0x20b ? 112 : 96);
+    printf "%x %x\n", unpack("VV", substr($_, $dirs + 80, 8))' "$1"
+}
+# Writes over the header's checksum, as a later step that changed the image
+# without mending it would leave it.
+spoil_checksum() {
+  perl -e 'open(F, "+<:raw", $ARGV[0]) or die; read(F, my $h, 0x40); my $pe = unpack("V", substr($h, 0x3c, 4));
+    seek(F, $pe + 24 + 64, 0); print F pack("V", 0x1234)' "$1"
+}
+# Empties the header's load-configuration directory: what linking leaves,
+# before tools/set-load-config points it at the structure.
+clear_load_config() {
+  perl -e 'open(F, "+<:raw", $ARGV[0]) or die; local $/; my $h = <F>;
+    my $pe = unpack("V", substr($h, 0x3c, 4)); my $opt = $pe + 24;
+    my $dirs = $opt + (unpack("v", substr($h, $opt, 2)) == 0x20b ? 112 : 96);
+    seek(F, $dirs + 80, 0); print F pack("VV", 0, 0)' "$1"
+}
+
+# checksum_right FILE: osslsigncode prints the header's checksum beside the one
+# it calculates ("Current"/"Calculated"), or, in later versions, one "PE
+# checksum" line where the two agree.
+checksum_right() {
+  local report current calculated
+  report=$(osslsigncode verify -in "$1" 2>&1 || true)
+  current=$(sed -n 's/^\(Current \)\{0,1\}PE checksum *: *\([0-9A-Fa-f]*\).*/\2/p' <<<"$report")
+  calculated=$(sed -n 's/^Calculated PE checksum *: *\([0-9A-Fa-f]*\).*/\1/p' <<<"$report")
+  [[ -n "$current" ]] || { echo "no PE checksum in: $report"; return 1; }
+  [[ -z "$calculated" ]] && ! grep -qi 'invalid PE checksum\|MISMATCH' <<<"$report" && return 0
+  [[ "$current" == "$calculated" ]] || { echo "header $current, calculated $calculated"; return 1; }
+}
+
+static_checks() {
+  local program=$1 copy=$work/handoff.exe entry
+  [[ -f "$program" ]] || { echo "no program $program"; exit 1; }
+  make_certificates
+  cp "$program" "$copy"
+
+  # Refusals leave the file as it was.
+  if env -u HANDOFF_SIGN_PFX "$sign" "$copy" >"$work/out" 2>&1; then
+    fail "signed without a certificate"
+  fi
+  cmp -s "$copy" "$program" || fail "a refusal without a certificate changed the file"
+  printf 'not the password\n' >"$work/wrong-password"
+  if HANDOFF_SIGN_PASSWORD_FILE=$work/wrong-password "$sign" "$copy" >"$work/out" 2>&1; then
+    fail "signed with a wrong password"
+  fi
+  cmp -s "$copy" "$program" || fail "a refusal for a wrong password changed the file"
+  # A time-stamp server that does not answer (nothing listens on this port):
+  # tried again, then refused.
+  if HANDOFF_SIGN_TIMESTAMP=http://127.0.0.1:9/ "$sign" "$copy" >"$work/out" 2>&1; then
+    fail "signed without the time stamp asked for"
+  fi
+  cmp -s "$copy" "$program" || fail "a refusal for want of a time stamp changed the file"
+  [[ ! -e "$copy.signing" ]] || fail "a refused signing left $copy.signing"
+
+  "$sign" "$copy" >/dev/null || { fail "tools/sign failed:" && cat "$work/out"; return; }
+  cmp -s "$copy" "$program" && fail "the signed copy is the unsigned program"
+  osslsigncode verify -CAfile "$work/ca.crt" -in "$copy" >"$work/verify" 2>&1 ||
+    fail "the signature does not verify against its authority: $(tail -n 5 "$work/verify")"
+  grep -q 'Message digest algorithm *: *SHA256' "$work/verify" || fail "not a SHA-256 signature"
+  grep -q 'Subject: /CN=handoff test signer' "$work/verify" || fail "not signed by the test signer"
+  if osslsigncode verify -CAfile "$work/wrong-ca.crt" -in "$copy" >"$work/verify" 2>&1; then
+    fail "the signature verifies against an authority that did not issue it"
+  fi
+
+  # The signed image's checksum is right, and the check sees a wrong one.
+  checksum_right "$copy" || fail "the signed image's PE checksum is wrong"
+  cp "$copy" "$work/spoiled.exe"
+  spoil_checksum "$work/spoiled.exe"
+  checksum_right "$work/spoiled.exe" >/dev/null && fail "the checksum check passes a wrong checksum"
+
+  # Signing came after the load configuration was written: the signed image
+  # points at it, and emptying that entry afterwards breaks the signature.
+  entry=$(load_config_entry "$copy")
+  [[ "$entry" == "$(load_config_entry "$program")" && "$entry" != "0 0" ]] ||
+    fail "the signed image's load-configuration entry is $entry"
+  cp "$copy" "$work/cleared.exe"
+  clear_load_config "$work/cleared.exe"
+  if osslsigncode verify -CAfile "$work/ca.crt" -in "$work/cleared.exe" >"$work/verify" 2>&1; then
+    fail "the signature survives a change to the load-configuration entry"
+  fi
+
+  # Taking the signature off gives back exactly the built program: anyone can
+  # check a signed release against their own unsigned build of the commit. It
+  # mends the checksum on the way, so the program's own must be right.
+  checksum_right "$program" || fail "the built program's own PE checksum is wrong"
+  osslsigncode remove-signature -in "$copy" -out "$work/unsigned.exe" >/dev/null 2>&1 ||
+    fail "osslsigncode cannot take the signature off"
+  if ! cmp -s "$work/unsigned.exe" "$program"; then
+    fail "without its signature the program is not the bytes it was built as:" \
+      "$(cmp -l "$work/unsigned.exe" "$program" | head -n 4 | tr '\n' ' ')"
+  fi
+}
+
+wine_run() {
+  local loader=$1 prefix=$2 bin=$3 folder=$work/signed
+  if ! "$loader" --version >/dev/null 2>&1; then
+    echo "NOT RUN: $loader cannot start on this machine"
+    exit 77
+  fi
+  make_certificates
+  mkdir -p "$folder"
+  cp "$bin/handoff.exe" "$bin/window_test.exe" "$bin/open_recorder.exe" "$folder/"
+  "$sign" "$folder/handoff.exe" >/dev/null
+  osslsigncode verify -CAfile "$work/ca.crt" -in "$folder/handoff.exe" >/dev/null 2>&1 ||
+    fail "the copy the test runs is not signed"
+  "$root/tools/wine-run" "$loader" "$prefix" "$folder/window_test.exe" \
+    --gtest_filter=PromptTest.EnterHandsTheListOverInOrderAndTheWindowCloses 2>&1 | tee "$work/run" || true
+  grep -q '^\[  PASSED  \] 1 test' "$work/run" || fail "the signed program did not hand its list over"
+}
+
+if [[ "${1:-}" == --run ]]; then
+  (($# == 4)) || { echo "usage: sign_test.sh --run LOADER PREFIX BIN"; exit 2; }
+  wine_run "$2" "$3" "$4"
+else
+  (($# == 1)) || { echo "usage: sign_test.sh PROGRAM.exe"; exit 2; }
+  static_checks "$1"
+fi
+if ((failures > 0)); then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "signing: all checks passed"
