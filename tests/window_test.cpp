@@ -435,10 +435,10 @@ TEST_F(PromptTest, TakesNoDllFromItsFolderAndGuardsItsStackWithASeededValue) {
   }
 }
 
-// Where no loader seeds the guard (Windows 7, or an image whose load
-// configuration Windows does not read), the program's own start-up does: a
-// copy whose load configuration names no cookie still runs with a guard that
-// is neither 0 nor the default.
+// Where no loader seeds the guard (Windows before 8 fills no cookie of an
+// executable), the program's own start-up does: a copy whose load
+// configuration names no cookie still runs with a guard that is neither 0
+// nor the default.
 TEST_F(PromptTest, SeedsItsStackGuardItselfWhereNoLoaderDoes) {
   ScratchFolder folder("handoff-unseeded-" + store.name());
   const std::string program = folder.File("handoff.exe");
