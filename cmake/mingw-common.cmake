@@ -11,7 +11,10 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Debian installs the real loaders under /usr/lib/wine; /usr/bin/wine always
 # picks the 32-bit one, which cannot start where the kernel runs no 32-bit code.
-# Where the kernel cannot run it, the 32-bit one may be no program at all: it is
-# named, not looked for, and the build finds out whether it starts.
-set(WINE_LOADER_32 /usr/lib/wine/wine CACHE FILEPATH "Wine's 32-bit loader")
+# The 32-bit one is named even where it is not executable here: the build's
+# Wine then cannot start, and its tests are skipped (WINE_CAN_RUN).
+find_program(WINE_LOADER_32 wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
+if(NOT WINE_LOADER_32)
+  set(WINE_LOADER_32 /usr/lib/wine/wine)
+endif()
 find_program(WINE_LOADER_64 wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH REQUIRED)

@@ -281,12 +281,16 @@ bool RunProgram(const std::wstring& folder, const std::wstring& name, ResultRead
   return true;
 }
 
-// Starts the build's can_start.exe, which does nothing, and waits for its end.
-// False when the system cannot start it, with CreateProcess's error in
-// *error; otherwise its exit code goes to *exitCode (STILL_ACTIVE when it did
-// not end within a minute, and was ended).
+// What can_start.exe is told to end with: a code that no process ends with
+// unless it ran.
+const DWORD kCanStartCode = 20151;
+
+// Starts the build's can_start.exe, which does nothing but end with the code
+// it is given, and waits for its end. False when the system cannot start it,
+// with CreateProcess's error in *error; otherwise its exit code goes to
+// *exitCode (STILL_ACTIVE when it did not end within a minute, and was ended).
 bool StartsDoingNothing(const std::wstring& folder, DWORD* error, DWORD* exitCode) {
-  std::wstring command = L"\"" + folder + L"\\can_start.exe\"";
+  std::wstring command = L"\"" + folder + L"\\can_start.exe\" " + std::to_wstring(kCanStartCode);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info;
@@ -522,7 +526,9 @@ int wmain(int argc, wchar_t** argv) {
     // Decided once for the build: any error here means that the system
     // starts none of its programs, whatever the error's number (it differs
     // between Windows' versions, and Wine whose 32-bit loader cannot run says
-    // 1359). A program that started and did nothing must end with 0.
+    // 1359), and so does a process that ends without having run it, with
+    // another code than it was given. One that runs and does not end is a
+    // failure: the build's programs would not end either.
     const std::string buildName = Utf8(build);
     if (GetFileAttributesW((folder + L"\\can_start.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
       Print("[ FAILED  ] " + buildName + ": no can_start.exe in " + Utf8(folder));
@@ -530,17 +536,22 @@ int wmain(int argc, wchar_t** argv) {
       continue;
     }
     DWORD startError = 0, doneCode = 0;
-    if (!StartsDoingNothing(folder, &startError, &doneCode)) {
-      Print("[ SKIPPED ] " + buildName + ": this system cannot start " + buildName +
-            " programs (error " + std::to_string(startError) + "): NOT tested");
+    const bool started = StartsDoingNothing(folder, &startError, &doneCode);
+    if (!started || (doneCode != kCanStartCode && doneCode != STILL_ACTIVE)) {
+      const std::string why = !started ? "error " + std::to_string(startError)
+                                       : "its can_start.exe ended with code " + Hex(doneCode) +
+                                             ", not the " + std::to_string(kCanStartCode) +
+                                             " it was given";
+      Print("[ SKIPPED ] " + buildName + ": this system cannot start " + buildName + " programs (" +
+            why + "): NOT tested");
       ++totals.skipped;
       continue;
     }
-    if (doneCode != 0) {
-      Print("[ FAILED  ] " + buildName + ": its can_start.exe, which does nothing, " +
-            (doneCode == STILL_ACTIVE ? std::string("did not end within a minute")
-                                      : "ended with code " + Hex(doneCode)));
+    if (doneCode == STILL_ACTIVE) {
+      Print("[ FAILED  ] " + buildName +
+            ": its can_start.exe, which does nothing, did not end within a minute: NOT tested");
       ++totals.failed;
+      continue;
     }
     for (const std::wstring& program : programs) {
       const std::wstring stem = program.substr(0, program.size() - 4);
