@@ -150,6 +150,18 @@ void TForm::Show() {
   if (!IsWindowVisible(handle_)) ShowWindow(handle_, SW_SHOWNORMAL);
   SendMessageA(handle_, WM_NEXTDLGCTL,
                reinterpret_cast<WPARAM>(GetNextDlgTabItem(handle_, NULL, FALSE)), TRUE);
+  // Windows gives the foreground only to a process that the one in the
+  // foreground started: started by the Windows Installer service or a
+  // scheduled task, the prompt opens behind the window the user is in, and the
+  // install seems to hang. Asked for the foreground, Windows gives it where
+  // the program may have it, as it would to the activation above, and refuses
+  // elsewhere; the taskbar button then flashes until the user turns to it
+  // (the count is of no account with FLASHW_TIMERNOFG). A prompt that a
+  // starter asked to show minimised is not brought up, only flashed.
+  if (IsIconic(handle_) || !SetForegroundWindow(handle_) || GetForegroundWindow() != handle_) {
+    FLASHWINFO flash = {sizeof(flash), handle_, FLASHW_TRAY | FLASHW_TIMERNOFG, 0, 0};
+    FlashWindowEx(&flash);
+  }
 }
 
 LRESULT CALLBACK TForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -156,10 +156,31 @@ class InstallerTest : public ::testing::Test {
     return installFolder_ + "\\handoff.exe";
   }
 
+  // The test's own window takes the foreground, as the window of the person
+  // who starts the installer: what the test starts then may take it over.
+  void TakeTheForeground() {
+    ASSERT_TRUE(BringToForeground(watch_.hwnd())) << "the test's window did not come to the front";
+  }
+
+  // Whether the user finds the prompt: Windows brings it to the front where the
+  // program that started it could have the foreground (`inFront`); elsewhere
+  // it stays behind, and then its taskbar button must flash. Wine gives every
+  // program the foreground, and its shell reports no flashes.
+  void ExpectTheUserFinds(HWND window, bool inFront) {
+    if (inFront) {
+      EXPECT_EQ(GetForegroundWindow(), window) << "the prompt did not come to the front";
+    } else if (GetForegroundWindow() != window) {
+      ASSERT_TRUE(watch_.Available()) << "the shell reports no flashes here";
+      EXPECT_TRUE(watch_.Flashed(window, 5000))
+          << "the prompt opened behind the window in front, and its taskbar button did not flash";
+    }
+  }
+
   // Waits for the installed handoff.exe that the installer starts, checks
-  // that all else is installed by then, presses Ok, and checks that both files
-  // are handed over in order and that the prompt ends with 0.
-  void AnswerThePrompt(const Process& installer) {
+  // that all else is installed by then and that the user can find its prompt
+  // (see ExpectTheUserFinds), presses Ok, and checks that both files are
+  // handed over in order and that the prompt ends with 0.
+  void AnswerThePrompt(const Process& installer, bool inFront = true) {
     std::vector<DWORD> started;
     for (DWORD start = GetTickCount(); GetTickCount() - start < kStartTimeoutMs; Sleep(50)) {
       started = ProcessIdsOf(InstalledHandoff());
@@ -179,6 +200,7 @@ class InstallerTest : public ::testing::Test {
 
     EXPECT_NE(WaitForSingleObject(installer.handle(), 0), WAIT_OBJECT_0)
         << "the installer did not wait for the prompt";
+    ExpectTheUserFinds(window, inFront);
 
     // Ok has the focus when the prompt opens.
     PressKeysIn(window, "Return");
@@ -196,9 +218,11 @@ class InstallerTest : public ::testing::Test {
   const std::string fileExt_;
   const bool hadProgramsFolder_;
   OpenRecorder recorder_;
+  ShellFlashWatch watch_;
 };
 
 TEST_F(InstallerTest, SilentInstallRunsThePromptAndOkHandsBothFilesOverInOrder) {
+  ASSERT_NO_FATAL_FAILURE(TakeTheForeground());
   Process installer;
   ASSERT_TRUE(installer.Start("\"" + ModuleFolder() + "\\" + INSTALLER_FILE + "\" /S"));
   ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
@@ -234,15 +258,13 @@ class MsiInstallerTest : public InstallerTest {
       uninstaller.WaitForExit(kUninstallTimeoutMs, &exitCode);
     }
   }
-  // Runs msiexec on the package to its end, which must come without a prompt:
+  // Waits for msiexec to end with 0, which must come without a further prompt:
   // a handoff.exe that it starts is a failure, and is ended.
-  void RunWithoutPrompt(const char* action) const {
-    Process msiexec;
-    ASSERT_TRUE(msiexec.Start(std::string("msiexec.exe ") + action + " \"" + package_ + "\" /qn"));
+  void ExpectEndWithoutPrompt(const Process& msiexec, const std::string& what) const {
     for (DWORD start = GetTickCount(); GetTickCount() - start < kUninstallTimeoutMs; Sleep(50)) {
       std::vector<DWORD> started = ProcessIdsOf(InstalledHandoff());
       if (!started.empty()) {
-        ADD_FAILURE() << "msiexec " << action << " ran handoff.exe";
+        ADD_FAILURE() << "msiexec " << what << " ran handoff.exe";
         Process handoff;  // ended here, so that msiexec can end too
         handoff.Open(started[0]);
         break;
@@ -252,30 +274,136 @@ class MsiInstallerTest : public InstallerTest {
     // The exit code as Windows has it, not cut to 8 bits as a Unix shell would.
     DWORD exitCode = 99;
     EXPECT_TRUE(msiexec.WaitForExit(kUninstallTimeoutMs, &exitCode)) << "msiexec did not end";
-    EXPECT_EQ(exitCode, 0u) << "msiexec " << action;
+    EXPECT_EQ(exitCode, 0u) << "msiexec " << what;
+  }
+  // Runs msiexec on the package to its end, which must come without a prompt.
+  void RunWithoutPrompt(const char* action, const std::string& uiLevel = "/qn") const {
+    Process msiexec;
+    const std::string options = std::string(action) + " \"" + package_ + "\" " + uiLevel;
+    ASSERT_TRUE(msiexec.Start("msiexec.exe " + options));
+    ExpectEndWithoutPrompt(msiexec, options);
+  }
+
+  // Installs at this user interface level, answers the prompt, which must
+  // come once, starts the package again on the installed product and
+  // uninstalls it, neither of which may bring the prompt. With a user
+  // interface (/qr) the prompt comes from msiexec's UI sequence and so to the
+  // front; without one (/qn, /qb) from the installer service, behind.
+  void InstallAnswerAndUninstall(const std::string& uiLevel) {
+    const bool fromTheUiSequence = uiLevel == "/qr";
+    ASSERT_NO_FATAL_FAILURE(TakeTheForeground());
+    Process installer;
+    ASSERT_TRUE(installer.Start("msiexec.exe /i \"" + package_ + "\" " + uiLevel));
+    ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer, fromTheUiSequence));
+    // Once only: a second prompt would hold msiexec until answered.
+    ExpectEndWithoutPrompt(installer, "/i " + uiLevel + " after the prompt was answered");
+    EXPECT_TRUE(Installed());
+    EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
+
+    // The package started again on the installed product only maintains it.
+    RunWithoutPrompt("/i", uiLevel);
+    EXPECT_TRUE(Installed());
+
+    RunWithoutPrompt("/x", uiLevel);
+    EXPECT_FALSE(Installed());
+    EXPECT_FALSE(FolderExists(installFolder_)) << "the files are left";
+    EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
   }
 
   const std::string package_;
 };
 
 TEST_F(MsiInstallerTest, SilentInstallRunsThePromptOnceAndUninstallRemovesFilesAndList) {
-  Process installer;
-  ASSERT_TRUE(installer.Start("msiexec.exe /i \"" + package_ + "\" /qn"));
-  ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
-  DWORD exitCode = 99;
-  EXPECT_TRUE(installer.WaitForExit(kExitTimeoutMs, &exitCode)) << "msiexec did not end";
-  EXPECT_EQ(exitCode, 0u);
-  EXPECT_TRUE(Installed());
-  EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
+  InstallAnswerAndUninstall("/qn");
+}
 
-  // The package started again on the installed product only maintains it.
-  RunWithoutPrompt("/i");
-  EXPECT_TRUE(Installed());
+// The other user interface levels: basic (/qb), a progress bar and no UI
+// sequence, as /qn; reduced (/qr), whose UI sequence runs in msiexec.
+class MsiUiLevelTest : public MsiInstallerTest,
+                       public ::testing::WithParamInterface<const char*> {};
 
-  RunWithoutPrompt("/x");
-  EXPECT_FALSE(Installed());
-  EXPECT_FALSE(FolderExists(installFolder_)) << "the files are left";
-  EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
+TEST_P(MsiUiLevelTest, InstallRunsThePromptOnceAndUninstallRemovesFilesAndList) {
+  InstallAnswerAndUninstall(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(UiLevels, MsiUiLevelTest, ::testing::Values("/qb", "/qr"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param + 1);  // "qb", "qr"
+                         });
+
+// Runs a console program of Windows' to its end and returns its exit code, or
+// -1 when it did not start or end.
+long RunToEnd(const std::string& command) {
+  Process process;
+  DWORD exitCode = 0;
+  if (!process.Start(command) || !process.WaitForExit(kUninstallTimeoutMs, &exitCode)) return -1;
+  return static_cast<long>(exitCode);
+}
+
+// A task of the Task Scheduler that starts handoff.exe, as a deployment may
+// start it; deleted when the object goes. The Task Scheduler starts it from a
+// service, which has no foreground to hand on.
+class ScheduledPrompt {
+ public:
+  explicit ScheduledPrompt(const std::string& name) : name_(name) {
+    // Once, at a time of day already past (so it runs only when asked to), for
+    // this user while logged on (/it), which an ordinary user may create.
+    created_ = RunToEnd("schtasks.exe /create /f /it /sc once /st 00:00 /tn \"" + name_ +
+                        "\" /tr \"\\\"" + Program() + "\\\" " + name_ + "\"") == 0;
+  }
+  ~ScheduledPrompt() {
+    if (created_) RunToEnd("schtasks.exe /delete /f /tn \"" + name_ + "\"");
+  }
+  ScheduledPrompt(const ScheduledPrompt&) = delete;
+  ScheduledPrompt& operator=(const ScheduledPrompt&) = delete;
+
+  static std::string Program() {
+    return ModuleFolder() + "\\handoff.exe";
+  }
+  bool created() const {
+    return created_;
+  }
+  bool Run() const {
+    return RunToEnd("schtasks.exe /run /tn \"" + name_ + "\"") == 0;
+  }
+
+ private:
+  const std::string name_;
+  bool created_ = false;
+};
+
+// The prompt started where Windows gives it no foreground, while a window of
+// the test's own holds it: it opens behind, and its taskbar button flashes.
+TEST(PromptInTheBackgroundTest, StartedByAScheduledTaskItFlashesItsTaskbarButton) {
+  if (RunningUnderWine()) {
+    GTEST_SKIP() << "Wine gives every program the foreground, and its shell reports no "
+                    "flashes: only Windows shows this";
+  }
+  ShellFlashWatch watch;
+  ASSERT_TRUE(watch.Available()) << "the test's window is not registered for shell hook messages";
+  TestStore store("flash");  // the store the prompt is given, which it never reads: no Ok
+  ScheduledPrompt task(store.name());
+  ASSERT_TRUE(task.created()) << "schtasks could not create the task " << store.name();
+  ASSERT_TRUE(BringToForeground(watch.hwnd())) << "the test's window did not come to the front";
+  ASSERT_TRUE(task.Run()) << "schtasks could not run the task";
+
+  std::vector<DWORD> started;
+  for (DWORD start = GetTickCount(); started.empty() && GetTickCount() - start < kStartTimeoutMs;
+       Sleep(50)) {
+    started = ProcessIdsOf(ScheduledPrompt::Program());
+  }
+  ASSERT_EQ(started.size(), 1u) << "the task did not start handoff.exe";
+  Process handoff;  // ended by the test: it never presses Ok
+  ASSERT_TRUE(handoff.Open(started[0]));
+  HWND window = WaitForPromptWindow(handoff.handle());
+  ASSERT_NE(window, nullptr) << "no prompt window";
+  EXPECT_TRUE(IsWindowVisible(window));
+  if (GetForegroundWindow() == window) {
+    GTEST_SKIP() << "this Windows let a program that the Task Scheduler started take the "
+                    "foreground (is the foreground lock time-out 0?): nothing to flash";
+  }
+  EXPECT_TRUE(watch.Flashed(window, 5000))
+      << "the prompt opened behind the test's window, and its taskbar button did not flash";
 }
 
 // Inno Setup's installer and its uninstaller are 32-bit programs in both

@@ -437,6 +437,80 @@ OnlyWindowsEnvironment::~OnlyWindowsEnvironment() {
   for (const auto& [name, value] : removed_) SetEnvironmentVariableW(name.c_str(), value.c_str());
 }
 
+ShellFlashWatch::ShellFlashWatch() : ready_(CreateEventA(NULL, TRUE, FALSE, NULL)) {
+  thread_ = CreateThread(NULL, 0, Run, this, 0, &threadId_);
+  if (thread_ == NULL || WaitForSingleObject(ready_, 10000) != WAIT_OBJECT_0 || hwnd_ == NULL) {
+    ADD_FAILURE() << "no window of the test's own: is DISPLAY set?";
+  }
+}
+
+ShellFlashWatch::~ShellFlashWatch() {
+  if (thread_ != NULL) {
+    PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+    WaitForSingleObject(thread_, 10000);
+    CloseHandle(thread_);
+  }
+  CloseHandle(ready_);
+}
+
+bool ShellFlashWatch::Flashed(HWND window, DWORD timeoutMs) const {
+  for (DWORD start = GetTickCount();; Sleep(20)) {
+    const LONG recorded = flashCount_;
+    const LONG count = recorded < kMaxFlashes ? recorded : kMaxFlashes;
+    for (LONG i = 0; i < count; ++i) {
+      if (flashed_[i] == window) return true;
+    }
+    if (GetTickCount() - start >= timeoutMs) return false;
+  }
+}
+
+DWORD WINAPI ShellFlashWatch::Run(void* self) {
+  ShellFlashWatch* watch = static_cast<ShellFlashWatch*>(self);
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = GetModuleHandleA(NULL);
+  windowClass.lpszClassName = "HandoffTestShellFlashWatch";
+  RegisterClassA(&windowClass);  // fails harmlessly once it exists
+  watch->shellHookMessage_ = RegisterWindowMessageA("SHELLHOOK");
+  // Small and out of the prompt's way, in the middle of the screen's top.
+  HWND hwnd = CreateWindowExA(0, windowClass.lpszClassName, "handoff test window",
+                              WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 20, 20, 240, 80, NULL, NULL,
+                              windowClass.hInstance, watch);
+  watch->hwnd_ = hwnd;
+  watch->registered_ = hwnd != NULL && RegisterShellHookWindow(hwnd);
+  MSG msg;
+  PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);  // the thread's queue, for WM_QUIT
+  SetEvent(watch->ready_);
+  while (hwnd != NULL && GetMessageA(&msg, NULL, 0, 0) > 0) DispatchMessageA(&msg);
+  if (watch->registered_) DeregisterShellHookWindow(hwnd);
+  if (hwnd != NULL) DestroyWindow(hwnd);
+  return 0;
+}
+
+LRESULT CALLBACK ShellFlashWatch::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    SetWindowLongPtrA(
+        hwnd, GWLP_USERDATA,
+        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
+  }
+  ShellFlashWatch* watch =
+      reinterpret_cast<ShellFlashWatch*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  // HSHELL_FLASH is HSHELL_REDRAW with the high bit: a redraw that flashes.
+  const WPARAM kShellFlash = HSHELL_REDRAW | 0x8000;
+  if (watch != nullptr && message == watch->shellHookMessage_ && message != 0) {
+    if (wParam == kShellFlash) {
+      const LONG slot = watch->flashCount_;
+      if (slot < kMaxFlashes) {
+        watch->flashed_[slot] = reinterpret_cast<HWND>(lParam);
+        InterlockedIncrement(&watch->flashCount_);
+      }
+    }
+    return 0;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
 namespace {
 
 // A visible dialog box of the owner's thread, where ShellExecuteA shows its

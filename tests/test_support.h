@@ -156,6 +156,46 @@ class OnlyWindowsEnvironment {
   std::vector<std::pair<std::wstring, std::wstring>> removed_;
 };
 
+// A small visible window of the test's own, standing for the window a person
+// is working in: it can take the foreground from the programs a test starts.
+// It runs on a thread of its own and is registered for the shell's hook
+// messages, through which the shell reports each window whose taskbar button
+// flashes (HSHELL_FLASH). Wine's shell reports none: there Available() is
+// false, and a flash cannot be seen.
+class ShellFlashWatch {
+ public:
+  ShellFlashWatch();
+  ~ShellFlashWatch();
+  ShellFlashWatch(const ShellFlashWatch&) = delete;
+  ShellFlashWatch& operator=(const ShellFlashWatch&) = delete;
+
+  HWND hwnd() const {
+    return hwnd_;
+  }
+  // True when the window was registered for the shell's hook messages.
+  bool Available() const {
+    return registered_;
+  }
+  // True once the shell has reported a flash of this window, waiting at most
+  // timeoutMs for it.
+  bool Flashed(HWND window, DWORD timeoutMs) const;
+
+ private:
+  static DWORD WINAPI Run(void* self);
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+  HANDLE ready_;
+  HANDLE thread_ = NULL;
+  DWORD threadId_ = 0;
+  HWND hwnd_ = NULL;
+  bool registered_ = false;
+  UINT shellHookMessage_ = 0;
+  // The windows reported flashing, in order; written by the window's thread.
+  static constexpr LONG kMaxFlashes = 64;
+  HWND flashed_[kMaxFlashes] = {};
+  volatile LONG flashCount_ = 0;
+};
+
 // Watches for the error boxes that the shell shows, owned by one window, while
 // the object lives: each is dismissed with its Ok as soon as it is visible,
 // and counted. A box of the window's thread that the window does not own is
