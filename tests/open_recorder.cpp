@@ -36,17 +36,20 @@ bool Record(const wchar_t* folder, const wchar_t* given, const wchar_t* verb) {
   unsigned long long start =
       (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 
-  // A folder too long for the names below leaves no record, never a cut name.
+  // The folder as given, in any letters, then the names of ours, which are
+  // ASCII. A folder too long for them leaves no record, never a cut name.
+  char partialName[32];
+  char finalName[48];
+  snprintf(partialName, sizeof(partialName), "\\%lu.part", GetCurrentProcessId());
+  snprintf(finalName, sizeof(finalName), "\\%020llu-%010lu.rec", start, GetCurrentProcessId());
+  const size_t folderLength = wcslen(folder);
+  if (folderLength == 0 || folderLength >= MAX_PATH) return false;
   wchar_t partial[MAX_PATH + 64];
   wchar_t final[MAX_PATH + 64];
-  const size_t room = sizeof(partial) / sizeof(partial[0]);
-  if (folder[0] == L'\0' || wcslen(folder) >= MAX_PATH ||
-      _snwprintf(partial, room, L"%ls\\%lu.part", folder, GetCurrentProcessId()) < 0 ||
-      _snwprintf(final, room, L"%ls\\%020llu-%010lu.rec", folder, start, GetCurrentProcessId()) <
-          0) {
-    return false;
-  }
-  partial[room - 1] = final[room - 1] = L'\0';
+  wcscpy(partial, folder);
+  wcscpy(final, folder);
+  MultiByteToWideChar(CP_ACP, 0, partialName, -1, partial + folderLength, 64);
+  MultiByteToWideChar(CP_ACP, 0, finalName, -1, final + folderLength, 64);
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
