@@ -224,10 +224,10 @@ class ProfileIni : public ::testing::Test {
   }
   ScratchFolder folder{"handoff-profile-" + std::to_string(GetCurrentProcessId())};
   const std::string path = folder.File("store.ini");
+  ProfileStore profile;
 };
 
 TEST_F(ProfileIni, IntegersParseLeadingDigitsAndSaturate) {
-  ProfileStore profile;
   ProfileOpen(path.c_str(), "Product", &profile, 0);
   EXPECT_EQ(profile.key, nullptr);
   EXPECT_EQ(ProfileGetInt(&profile, "count", 0), 12);
@@ -242,7 +242,6 @@ TEST_F(ProfileIni, IntegersParseLeadingDigitsAndSaturate) {
 }
 
 TEST_F(ProfileIni, StringsFollowTheProfileRulesAndStayInTheBuffer) {
-  ProfileStore profile;
   ProfileOpen(path.c_str(), "product", &profile, 0);
   EXPECT_EQ(ReadString(&profile, "NAME", ""), "quoted text");
   EXPECT_EQ(ReadString(&profile, "absent", "dflt"), "dflt");
@@ -254,7 +253,6 @@ TEST_F(ProfileIni, StringsFollowTheProfileRulesAndStayInTheBuffer) {
 }
 
 TEST_F(ProfileIni, MissingFileSectionOrOverlongNamesGiveDefaults) {
-  ProfileStore profile;
   ProfileOpen((path + ".missing").c_str(), "Product", &profile, 0);
   EXPECT_EQ(ProfileGetInt(&profile, "count", 3), 3);
   ProfileOpen(path.c_str(), "Nowhere", &profile, 0);
