@@ -207,45 +207,35 @@ TEST(ScheduleRunArguments, FurtherArgumentsAreIgnored) {
 // thread shows is found, counted by its owner and dismissed with Ok, and the
 // call that showed it returns, as ShellExecuteA returns on Windows once its
 // box is dismissed and the run goes on.
-class WatchedBox {
- public:
-  // Shows an error box on this thread, as the shell shows one on the thread
-  // of the window it was given, owned by `owner` (NULL: by no window), and
-  // returns its answer. A box left by the watcher is ended after 15 s,
-  // answered IDABORT, so that a broken watcher fails instead of hanging.
-  static int Show(HWND owner) {
-    const UINT_PTR rescue = SetTimer(NULL, 0, 15000, EndBoxesOfThisThread);
-    const int answer = MessageBoxA(owner, "Refused.", "handoff test", MB_OK | MB_ICONERROR);
-    KillTimer(NULL, rescue);
-    return answer;
-  }
+// A box that the watcher left is ended after 15 s, answered IDABORT, so that a
+// broken watcher fails instead of hanging.
+void CALLBACK EndLeftBox(HWND, UINT, UINT_PTR, DWORD) {
+  EndDialog(FindWindowA("#32770", "handoff test"), IDABORT);
+}
 
- private:
-  static void CALLBACK EndBoxesOfThisThread(HWND, UINT, UINT_PTR, DWORD) {
-    EnumThreadWindows(GetCurrentThreadId(), EndIfBox, 0);
-  }
-  static BOOL CALLBACK EndIfBox(HWND hwnd, LPARAM) {
-    char className[16];
-    if (GetClassNameA(hwnd, className, sizeof(className)) && strcmp(className, "#32770") == 0) {
-      EndDialog(hwnd, IDABORT);
-    }
-    return TRUE;
-  }
-};
+// Shows an error box on this thread, as the shell shows one on the thread of
+// the window it was given, owned by `owner` (NULL: by no window), and returns
+// its answer.
+int ShowWatchedBox(HWND owner) {
+  const UINT_PTR rescue = SetTimer(NULL, 0, 15000, EndLeftBox);
+  const int answer = MessageBoxA(owner, "Refused.", "handoff test", MB_OK | MB_ICONERROR);
+  KillTimer(NULL, rescue);
+  return answer;
+}
 
 TEST(ShellErrorBoxesWatch, BoxesOwnedByTheWindowAreCountedAndDismissedAndTheirCallsReturn) {
   OwnerWindow owner;
   ShellErrorBoxes boxes(owner.hwnd());
-  EXPECT_EQ(WatchedBox::Show(owner.hwnd()), IDOK);
+  EXPECT_EQ(ShowWatchedBox(owner.hwnd()), IDOK);
   EXPECT_EQ(boxes.Dismissed(1, 0), 1);
-  EXPECT_EQ(WatchedBox::Show(owner.hwnd()), IDOK);
+  EXPECT_EQ(ShowWatchedBox(owner.hwnd()), IDOK);
   EXPECT_EQ(boxes.Dismissed(2, 0), 2);
 }
 
 void ShowABoxOwnedByNoWindowWhileWatched() {
   OwnerWindow owner;
   ShellErrorBoxes boxes(owner.hwnd());
-  EXPECT_EQ(WatchedBox::Show(NULL), IDOK) << "not dismissed";
+  EXPECT_EQ(ShowWatchedBox(NULL), IDOK) << "not dismissed";
   EXPECT_EQ(boxes.Dismissed(), 0) << "counted as the window's";
 }
 
