@@ -5,16 +5,16 @@
 # check_executable.cmake includes it for the manifest it takes out of the
 # executable, and calls check_manifest(<file>).
 
-set(manifestNamespaces
-    v1=urn:schemas-microsoft-com:asm.v1
-    v3=urn:schemas-microsoft-com:asm.v3
-    ws2005=http://schemas.microsoft.com/SMI/2005/WindowsSettings
-    ws2016=http://schemas.microsoft.com/SMI/2016/WindowsSettings
-    ws2019=http://schemas.microsoft.com/SMI/2019/WindowsSettings
-    compat=urn:schemas-microsoft-com:compatibility.v1)
+# The namespace of each prefix that the paths below use.
+set(namespace_v1 urn:schemas-microsoft-com:asm.v1)
+set(namespace_v3 urn:schemas-microsoft-com:asm.v3)
+set(namespace_ws2005 http://schemas.microsoft.com/SMI/2005/WindowsSettings)
+set(namespace_ws2016 http://schemas.microsoft.com/SMI/2016/WindowsSettings)
+set(namespace_ws2019 http://schemas.microsoft.com/SMI/2019/WindowsSettings)
+set(namespace_compat urn:schemas-microsoft-com:compatibility.v1)
 
 # Fails unless the manifest holds exactly one element at `path`, written as
-# steps of prefix:name[condition] from the root, a prefix of the list above.
+# steps of prefix:name[condition] from the root, a prefix of those above.
 macro(require_element file what path)
   set(xpath "")
   string(REPLACE "/" ";" steps "${path}")
@@ -22,19 +22,11 @@ macro(require_element file what path)
     if(NOT (step MATCHES "^([a-z0-9]+):([A-Za-z]+)(.*)$"))
       message(FATAL_ERROR "not a step of prefix:name: ${step}")
     endif()
-    set(prefix "${CMAKE_MATCH_1}")
-    set(local "${CMAKE_MATCH_2}")
-    set(condition "${CMAKE_MATCH_3}")
-    set(namespace "")
-    foreach(pair IN LISTS manifestNamespaces)
-      if(pair MATCHES "^${prefix}=(.*)$")
-        set(namespace "${CMAKE_MATCH_1}")
-      endif()
-    endforeach()
+    set(namespace "${namespace_${CMAKE_MATCH_1}}")
     if(namespace STREQUAL "")
-      message(FATAL_ERROR "no namespace of the prefix ${prefix}")
+      message(FATAL_ERROR "no namespace of the prefix ${CMAKE_MATCH_1}")
     endif()
-    string(APPEND xpath "/*[local-name()='${local}' and namespace-uri()='${namespace}']${condition}")
+    string(APPEND xpath "/*[local-name()='${CMAKE_MATCH_2}' and namespace-uri()='${namespace}']${CMAKE_MATCH_3}")
   endforeach()
   execute_process(COMMAND ${XMLLINT} --xpath "count(${xpath})" ${file} OUTPUT_VARIABLE found
                   OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE result)

@@ -13,26 +13,30 @@ namespace {
 using Files = std::vector<std::string>;
 
 // Absent entries between the first and the last keep the run reading for a
-// few seconds, long after the handler started for the first has done its mischief.
+// few seconds, long after the handler started for the first has done its
+// mischief.
 const int kSpan = 100000;
 
 class FaultTest : public ::testing::Test {
  protected:
-  void Run() {
+  // Runs with the store name as the one argument; expects the window closed or left open.
+  void Run(bool closes) {
     std::string program = "handoff.exe";
     std::string argument = store.name();
     char* argv[] = {&program[0], &argument[0], nullptr};
     ScheduleRun(2, argv, owner.hwnd());
+    EXPECT_EQ(owner.TakeCloseRequest(), closes);
   }
-  // A list of kSpan entries of which only the first and the last are set.
-  void WriteSpan(const std::string& first, const std::string& last) {
-    store.SetDword("inscount", kSpan);
+  // A list of `count` entries of which only the first and the last are set.
+  void WriteList(const std::string& first, const std::string& last, int count = kSpan) {
+    store.SetDword("inscount", count);
     store.SetString("ins0", first);
-    store.SetString(LastName().c_str(), last);
+    store.SetString(("ins" + std::to_string(count - 1)).c_str(), last);
   }
-  std::string LastName() const {
-    return "ins" + std::to_string(kSpan - 1);
+  std::vector<RegistryValue> List() const {
+    return Snapshot(StoreKeyPath(store.name()));
   }
+  const std::string lastName = "ins" + std::to_string(kSpan - 1);
 
   TestStore store{"fault"};
   OwnerWindow owner;
@@ -41,46 +45,42 @@ class FaultTest : public ::testing::Test {
 
 TEST_F(FaultTest, AHandlerThatCrashesStillCountsAsHandedOver) {
   Files files = {recorder.MakeFile("crashes", "!crash"), recorder.MakeFile("after")};
-  store.SetDword("inscount", 2);
-  store.SetString("ins0", files[0]);
-  store.SetString("ins1", files[1]);
-  std::vector<RegistryValue> before = Snapshot(StoreKeyPath(store.name()));
-  Run();
-  EXPECT_TRUE(owner.TakeCloseRequest());
+  WriteList(files[0], files[1], 2);
+  const std::vector<RegistryValue> before = List();
+  Run(true);
   EXPECT_EQ(recorder.Opened(2), files);
-  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);
+  EXPECT_EQ(List(), before);
 }
 
 TEST_F(FaultTest, AFileThatVanishesDuringTheRunIsRefusedAndTheWindowStays) {
   std::string vanishing = recorder.MakeFile("vanishes");
   std::string deleter = recorder.MakeFile("deleter", "!delete " + vanishing);
-  WriteSpan(deleter, vanishing);
-  std::vector<RegistryValue> before = Snapshot(StoreKeyPath(store.name()));
+  WriteList(deleter, vanishing);
+  const std::vector<RegistryValue> before = List();
   ShellErrorBoxes boxes(owner.hwnd());
-  Run();
+  Run(false);
   boxes.ExpectRefusals(1);
-  EXPECT_FALSE(owner.TakeCloseRequest());
   EXPECT_EQ(recorder.Opened(1), Files{deleter});
-  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);
+  EXPECT_EQ(List(), before);
 }
 
 TEST_F(FaultTest, AListRewrittenDuringTheRunIsReadAsItStandsWhenEachEntryIsReached) {
   std::string original = recorder.MakeFile("original");
   std::string replacement = recorder.MakeFile("replacement");
   std::string rewriter = recorder.MakeFile(
-      "rewriter", "!set " + StoreKeyPath(store.name()) + "|" + LastName() + "|" + replacement);
-  WriteSpan(rewriter, original);
-  Run();
-  EXPECT_TRUE(owner.TakeCloseRequest());
+      "rewriter", "!set " + StoreKeyPath(store.name()) + "|" + lastName + "|" + replacement);
+  WriteList(rewriter, original);
+  Run(true);
   EXPECT_EQ(recorder.Opened(2), (Files{rewriter, replacement}));
   // Only this test and the other program wrote: the key holds the list as they
-  // left it, untouched by the run (the texts as ANSI reads them, with their NUL).
+  // left it, untouched by the run (the texts as ANSI reads them, with their
+  // NUL).
   const DWORD count = kSpan;
-  std::vector<RegistryValue> expected = {
-      {"ins0", REG_SZ, rewriter + '\0'},
-      {LastName(), REG_SZ, replacement + '\0'},
-      {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&count), 4)}};
-  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), expected);
+  EXPECT_EQ(List(),
+            (std::vector<RegistryValue>{
+                {"ins0", REG_SZ, rewriter + '\0'},
+                {lastName, REG_SZ, replacement + '\0'},
+                {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&count), 4)}}));
 }
 
 }  // namespace

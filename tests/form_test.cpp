@@ -10,18 +10,13 @@
 
 namespace {
 
-int ScreenDpi() {
-  HDC screen = GetDC(NULL);
-  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(NULL, screen);
-  return dpi;
-}
-
 TEST(FormAtScreenResolution, FontIsTheDesignedFaceScaledAndTheTextFitsItsBoxes) {
   // Measured under handoff.exe's own manifest, which this program carries; Wine
   // shows its code page, though it makes every program DPI aware.
   ASSERT_EQ(GetACP(), static_cast<UINT>(CP_UTF8)) << "not run under the program's manifest";
-  const int dpi = ScreenDpi();
+  HDC screen = GetDC(NULL);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(NULL, screen);
   // Started by the scaling tests, which say what the screen has been set to.
   if (const char* expected = getenv("HANDOFF_EXPECT_DPI")) {
     EXPECT_EQ(dpi, atoi(expected));
@@ -30,9 +25,8 @@ TEST(FormAtScreenResolution, FontIsTheDesignedFaceScaledAndTheTextFitsItsBoxes) 
   TForm1 form;
   Exception failure;
   ASSERT_TRUE(form.CreateWnd(&failure)) << failure.Message();
-  for (const TWinControl* control :
-       {static_cast<TWinControl*>(&form.Label1), static_cast<TWinControl*>(&form.Label2),
-        static_cast<TWinControl*>(&form.ButtonOk), static_cast<TWinControl*>(&form.ButtonCancel)}) {
+  for (const TWinControl* control : std::initializer_list<const TWinControl*>{
+           &form.Label1, &form.Label2, &form.ButtonOk, &form.ButtonCancel}) {
     HFONT font = reinterpret_cast<HFONT>(SendMessageA(control->GetHandle(), WM_GETFONT, 0, 0));
     ASSERT_NE(font, nullptr);
     LOGFONTA logFont;
@@ -82,21 +76,14 @@ class TReentryForm : public TForm {
   std::function<void()> duringClick;
 };
 
-const TControlDesign kReentryControls[] = {
+const TControlDesign kGoButton[] = {
     {&ControlOf<TReentryForm, TButton, &TReentryForm::Button>, "BUTTON", TReentryForm::kButtonId,
      BS_PUSHBUTTON | WS_TABSTOP, 10, 10, 75, 25, "Go",
      static_cast<TNotifyEvent>(&TReentryForm::ButtonClick)},
 };
+const TNotifyEvent kOnCreate = static_cast<TNotifyEvent>(&TReentryForm::FormCreate);
 const TFormDesign kReentryDesign = {
-    "THandoffReentryForm",
-    "Re-entry",
-    200,
-    100,
-    "MS Sans Serif",
-    -11,
-    static_cast<TNotifyEvent>(&TReentryForm::FormCreate),
-    kReentryControls,
-    1,
+    "THandoffReentryForm", "Re-entry", 200, 100, "MS Sans Serif", -11, kOnCreate, kGoButton, 1,
 };
 
 TReentryForm::TReentryForm() : TForm(kReentryDesign) {}
@@ -155,14 +142,6 @@ const Input kInputOfEachKind[] = {
 void Post(TReentryForm& form, const Input& input) {
   PostMessageA(input.toGo ? form.Button.GetHandle() : form.GetHandle(), input.message, input.wParam,
                input.lParam);
-}
-
-// Takes out whatever an earlier case left in this thread's queue, a quit
-// request among it, so that the next loop starts on an empty queue.
-void DrainQueue() {
-  MSG msg;
-  while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-  }
 }
 
 // What reaches the Go button's own window procedure: taps, which the form
@@ -225,7 +204,10 @@ TEST(FormHandlers, InputMadeWhileAHandlerRunsIsDroppedAndInputMadeAfterItIsHandl
     SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
     later.timer = SetTimer(NULL, 0, 50, MakeLaterInput);
   };
-  DrainQueue();
+  // Whatever an earlier case left in this thread's queue, a quit request
+  // among it, is taken out, so that the loop starts on an empty queue.
+  for (MSG msg; PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE);) {
+  }
   PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(TReentryForm::kButtonId, BN_CLICKED),
                reinterpret_cast<LPARAM>(form->Button.GetHandle()));
   EXPECT_TRUE(application.Run(&failure));

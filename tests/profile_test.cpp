@@ -10,36 +10,28 @@
 
 namespace {
 
-// An output buffer with guard bytes on both sides, to catch writes past it.
-struct GuardedBuffer {
-  static const int kGuard = 16;
-  explicit GuardedBuffer(int size) : size(size), bytes(size + 2 * kGuard, '\xa5') {}
-  char* data() {
-    return &bytes[kGuard];
-  }
-  std::string text() {
-    return std::string(data(), strnlen(data(), size));
-  }
-  bool GuardsIntact() const {
-    for (int i = 0; i < kGuard; ++i) {
-      if (bytes[i] != '\xa5' || bytes[kGuard + size + i] != '\xa5') return false;
-    }
-    return true;
-  }
-  bool Terminated() {
-    return memchr(data(), '\0', size) != nullptr;
-  }
-  int size;
-  std::string bytes;
-};
-
+// Reads into a buffer with guard bytes on both sides, to catch writes past it.
 std::string ReadString(ProfileStore* store, const char* valueName, const char* defaultText,
                        int size = 1024) {
-  GuardedBuffer out(size);
-  ProfileGetString(store, valueName, defaultText, out.data(), size);
-  EXPECT_TRUE(out.GuardsIntact()) << valueName;
-  EXPECT_TRUE(out.Terminated()) << valueName;
-  return out.text();
+  const std::string guard(16, '\xa5');
+  std::string bytes = guard + std::string(size, '\xa5') + guard;
+  char* out = &bytes[guard.size()];
+  ProfileGetString(store, valueName, defaultText, out, size);
+  EXPECT_EQ(bytes.substr(0, 16) + bytes.substr(16 + size), guard + guard) << valueName;
+  EXPECT_NE(memchr(out, '\0', size), nullptr) << valueName;
+  return std::string(out, strnlen(out, size));
+}
+
+// A store name or store that the registry mode must not use: the reads give
+// their defaults.
+void ExpectDefaultsOnly(ProfileStore* profile, int intDefault, const std::string& what) {
+  EXPECT_EQ(profile->key, nullptr) << what;
+  EXPECT_EQ(ProfileGetInt(profile, "inscount", intDefault), intDefault) << what;
+  EXPECT_EQ(ReadString(profile, "ins0", "d"), "d") << what;
+}
+
+std::string Dword(DWORD value) {
+  return std::string(reinterpret_cast<const char*>(&value), 4);
 }
 
 TEST(ProfileNewKey, OpenCreatesKeyWithNameAsClassAndReadsSeedDefaults) {
@@ -58,15 +50,11 @@ TEST(ProfileNewKey, OpenCreatesKeyWithNameAsClassAndReadsSeedDefaults) {
   ProfileClose(&profile);
   EXPECT_EQ(profile.key, nullptr);
 
-  const DWORD zero = 0;
-  const DWORD minusSeven = static_cast<DWORD>(-7);
-  std::vector<RegistryValue> expected = {
-      {"ins0", REG_SZ, std::string(1, '\0')},
-      {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&zero), 4)},
-      {"label", REG_SZ, std::string("fallback", 9)},
-      {"other", REG_DWORD, std::string(reinterpret_cast<const char*>(&minusSeven), 4)},
-  };
-  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), expected);
+  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())),
+            (std::vector<RegistryValue>{{"ins0", REG_SZ, std::string(1, '\0')},
+                                        {"inscount", REG_DWORD, Dword(0)},
+                                        {"label", REG_SZ, std::string("fallback", 9)},
+                                        {"other", REG_DWORD, Dword(static_cast<DWORD>(-7))}}));
 
   // The next open finds the key it seeded, and reads instead of writing.
   ProfileOpen(NULL, store.c_str(), &profile, 1);
@@ -139,7 +127,8 @@ TEST_F(ProfileExistingKey, IntegersComeFromDwordsAndMissingOnesFromTheDefault) {
 }
 
 TEST_F(ProfileExistingKey, IntegersTakeWhateverBytesFitTheSlot) {
-  // The type is not examined: up to four bytes overwrite the default's, low first.
+  // The type is not examined: up to four bytes overwrite the default's, low
+  // first.
   EXPECT_EQ(ProfileGetInt(&profile, "binary2", 0x11223344), 0x11220201);
   EXPECT_EQ(ProfileGetInt(&profile, "digits", 0), '7');
   // More than four bytes cannot be read at all.
@@ -181,9 +170,7 @@ TEST(ProfileNames, EmptyAndOverlongNamesOpenNoKeyAndWriteNothing) {
   for (const std::string& name : {std::string(), tooLong, tooLong + std::string(40, 'y')}) {
     ProfileStore profile;
     ProfileOpen(name.c_str(), name.c_str(), &profile, 1);
-    EXPECT_EQ(profile.key, nullptr) << name.size();
-    EXPECT_EQ(ProfileGetInt(&profile, "inscount", 6), 6);
-    EXPECT_EQ(ReadString(&profile, "ins0", "d"), "d");
+    ExpectDefaultsOnly(&profile, 6, std::to_string(name.size()));
     ProfileClose(&profile);
     if (!name.empty()) {
       EXPECT_FALSE(KeyExists(StoreKeyPath(name))) << name.size();
@@ -221,9 +208,7 @@ TEST(ProfileNames, KeyThatCannotBeCreatedYieldsDefaults) {
   std::string child = parent.name() + "\\child";
   ProfileStore profile;
   ProfileOpen(NULL, child.c_str(), &profile, 1);
-  EXPECT_EQ(profile.key, nullptr);
-  EXPECT_EQ(ProfileGetInt(&profile, "inscount", 2), 2);
-  EXPECT_EQ(ReadString(&profile, "ins0", "d"), "d");
+  ExpectDefaultsOnly(&profile, 2, child);
   ProfileClose(&profile);
   EXPECT_FALSE(KeyExists(StoreKeyPath(child)));
 }
@@ -231,35 +216,18 @@ TEST(ProfileNames, KeyThatCannotBeCreatedYieldsDefaults) {
 class ProfileIni : public ::testing::Test {
  protected:
   void SetUp() override {
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
-    path = std::string(temp) + "handoff-profile-" + std::to_string(GetCurrentProcessId()) + ".ini";
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    const std::string text =
-        "[other]\r\ncount=99\r\n"
-        "[Product]\r\n"
-        "count=12abc\r\n"
-        "letters=abc\r\n"
-        "spaced=   -40 \r\n"
-        "huge=99999999999\r\n"
-        "tiny=-99999999999\r\n"
-        "name=\"quoted text\"\r\n"
-        "; comment=1\r\n"
-        "long=" +
-        std::string(300, 'L') + "\r\n";
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
-    CloseHandle(file);
+    WriteFileText(path,
+                  "[other]\r\ncount=99\r\n[Product]\r\ncount=12abc\r\nletters=abc\r\n"
+                  "spaced=   -40 \r\nhuge=99999999999\r\ntiny=-99999999999\r\n"
+                  "name=\"quoted text\"\r\n; comment=1\r\nlong=" +
+                      std::string(300, 'L') + "\r\n");
   }
-  void TearDown() override {
-    DeleteFileA(path.c_str());
-  }
-  std::string path;
+  ScratchFolder folder{"handoff-profile-" + std::to_string(GetCurrentProcessId())};
+  const std::string path = folder.File("store.ini");
+  ProfileStore profile;
 };
 
 TEST_F(ProfileIni, IntegersParseLeadingDigitsAndSaturate) {
-  ProfileStore profile;
   ProfileOpen(path.c_str(), "Product", &profile, 0);
   EXPECT_EQ(profile.key, nullptr);
   EXPECT_EQ(ProfileGetInt(&profile, "count", 0), 12);
@@ -274,7 +242,6 @@ TEST_F(ProfileIni, IntegersParseLeadingDigitsAndSaturate) {
 }
 
 TEST_F(ProfileIni, StringsFollowTheProfileRulesAndStayInTheBuffer) {
-  ProfileStore profile;
   ProfileOpen(path.c_str(), "product", &profile, 0);
   EXPECT_EQ(ReadString(&profile, "NAME", ""), "quoted text");
   EXPECT_EQ(ReadString(&profile, "absent", "dflt"), "dflt");
@@ -286,7 +253,6 @@ TEST_F(ProfileIni, StringsFollowTheProfileRulesAndStayInTheBuffer) {
 }
 
 TEST_F(ProfileIni, MissingFileSectionOrOverlongNamesGiveDefaults) {
-  ProfileStore profile;
   ProfileOpen((path + ".missing").c_str(), "Product", &profile, 0);
   EXPECT_EQ(ProfileGetInt(&profile, "count", 3), 3);
   ProfileOpen(path.c_str(), "Nowhere", &profile, 0);

@@ -13,14 +13,29 @@ namespace {
 
 using Files = std::vector<std::string>;
 
+// Runs with these arguments after the program's name, as the program is
+// started.
+void RunWith(HWND owner, Files arguments) {
+  std::string program = "handoff.exe";
+  std::vector<char*> argv = {&program[0]};
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  ScheduleRun(static_cast<int>(argv.size()) - 1, argv.data(), owner);
+}
+
 class ScheduleRunTest : public ::testing::Test {
  protected:
-  // Runs with the store name as the one argument, as the program is started.
-  void Run(const std::string& storeName) {
-    std::string program = "handoff.exe";
-    std::string argument = storeName;
-    char* argv[] = {&program[0], &argument[0], nullptr};
-    ScheduleRun(2, argv, owner.hwnd());
+  // Runs with the store name as the one argument; expects the window closed or
+  // left open.
+  void Run(bool closes = true) {
+    RunWith(owner.hwnd(), {store.name()});
+    EXPECT_EQ(owner.TakeCloseRequest(), closes);
+  }
+  // A run that ends at one refused file, with the shell's error box for it.
+  void RunRefused() {
+    ShellErrorBoxes boxes(owner.hwnd());
+    Run(false);
+    boxes.ExpectRefusals(1);
   }
   // Fills an existing key and remembers its values, which no run may change.
   void WriteList(int count, const Files& entries) {
@@ -28,10 +43,18 @@ class ScheduleRunTest : public ::testing::Test {
     for (size_t i = 0; i < entries.size(); ++i) {
       if (!entries[i].empty()) store.SetString(("ins" + std::to_string(i)).c_str(), entries[i]);
     }
+    Remember();
+  }
+  void Remember() {
     before = Snapshot(StoreKeyPath(store.name()));
   }
   void ExpectListUnchanged() {
     EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);
+  }
+  // Expects exactly these files handed over, in order, and the list as it was.
+  void ExpectHandedOver(const Files& files) {
+    EXPECT_EQ(recorder.Opened(files.size()), files);
+    ExpectListUnchanged();
   }
 
   TestStore store{"run"};
@@ -43,10 +66,8 @@ class ScheduleRunTest : public ::testing::Test {
 TEST_F(ScheduleRunTest, HandsEveryEntryOverInOrderThenClosesTheWindow) {
   Files files = {recorder.MakeFile("first"), recorder.MakeFile("second")};
   WriteList(2, files);
-  Run(store.name());
-  EXPECT_TRUE(owner.TakeCloseRequest());
-  EXPECT_EQ(recorder.Opened(2), files);
-  ExpectListUnchanged();
+  Run();
+  ExpectHandedOver(files);
 }
 
 // The hand-over of a handoff.exe that the Windows Installer service or the
@@ -55,36 +76,34 @@ TEST_F(ScheduleRunTest, HandsEveryEntryOverInOrderThenClosesTheWindow) {
 TEST_F(ScheduleRunTest, HandOverIsRecordedFromAnEnvironmentWithNothingOfTheTests) {
   Files files = {recorder.MakeFile("from-a-service")};
   WriteList(1, files);
-  SetEnvironmentVariableA("HANDOFF_TEST_OWN", "1");  // at least one variable of the test's
+  // At least one variable of the test's.
+  SetEnvironmentVariableA("HANDOFF_TEST_OWN", "1");
   {
     OnlyWindowsEnvironment environment;
     EXPECT_GT(environment.Removed(), 0u);
     EXPECT_EQ(GetEnvironmentVariableA("HANDOFF_TEST_OWN", NULL, 0), 0u);
-    Run(store.name());
+    RunWith(owner.hwnd(), {store.name()});
   }
   EXPECT_EQ(GetEnvironmentVariableA("HANDOFF_TEST_OWN", NULL, 0), 2u) << "not restored";
   SetEnvironmentVariableA("HANDOFF_TEST_OWN", NULL);
   EXPECT_TRUE(owner.TakeCloseRequest());
-  EXPECT_EQ(recorder.Opened(1), files);
-  ExpectListUnchanged();
+  ExpectHandedOver(files);
 }
 
 TEST_F(ScheduleRunTest, SkipsMissingAndEmptyEntries) {
   Files files = {recorder.MakeFile("a"), "", recorder.MakeFile("c"), ""};
   WriteList(4, files);
   store.SetString("ins3", "");
-  before = Snapshot(StoreKeyPath(store.name()));
-  Run(store.name());
-  EXPECT_TRUE(owner.TakeCloseRequest());
-  EXPECT_EQ(recorder.Opened(2), (Files{files[0], files[2]}));
-  ExpectListUnchanged();
+  Remember();
+  Run();
+  ExpectHandedOver({files[0], files[2]});
 }
 
 TEST_F(ScheduleRunTest, ZeroOrNegativeCountHandsNothingOverAndCloses) {
   for (int count : {0, -1, -2147483647 - 1}) {
     WriteList(count, {recorder.MakeFile("never")});
-    Run(store.name());
-    EXPECT_TRUE(owner.TakeCloseRequest()) << count;
+    SCOPED_TRACE(count);
+    Run();
     ExpectListUnchanged();
   }
   EXPECT_EQ(recorder.Opened(0), Files{});
@@ -92,12 +111,9 @@ TEST_F(ScheduleRunTest, ZeroOrNegativeCountHandsNothingOverAndCloses) {
 
 TEST_F(ScheduleRunTest, MissingKeyIsCreatedWithACountOfZeroAndCloses) {
   ASSERT_FALSE(store.Exists());
-  Run(store.name());
-  EXPECT_TRUE(owner.TakeCloseRequest());
-  const DWORD zero = 0;
-  std::vector<RegistryValue> expected = {
-      {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&zero), 4)}};
-  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), expected);
+  Run();
+  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())),
+            (std::vector<RegistryValue>{{"inscount", REG_DWORD, std::string(4, '\0')}}));
   EXPECT_EQ(KeyClass(StoreKeyPath(store.name())), store.name());
 }
 
@@ -110,10 +126,8 @@ TEST_F(ScheduleRunTest, RefusalStopsTheRunAndLeavesTheWindowOpen) {
   for (const std::string& refused : refusedFiles) {
     Files files = {recorder.MakeFile("before"), refused, recorder.MakeFile("after")};
     WriteList(3, files);
-    ShellErrorBoxes boxes(owner.hwnd());
-    Run(store.name());
-    boxes.ExpectRefusals(1);
-    EXPECT_FALSE(owner.TakeCloseRequest()) << refused;
+    SCOPED_TRACE(refused);
+    RunRefused();
     ExpectListUnchanged();
   }
   EXPECT_EQ(recorder.Opened(refusedFiles.size()),
@@ -123,15 +137,11 @@ TEST_F(ScheduleRunTest, RefusalStopsTheRunAndLeavesTheWindowOpen) {
 TEST_F(ScheduleRunTest, PressingOkAgainAfterARefusalStartsAgainAtTheFirstEntry) {
   Files files = {recorder.MakeFile("one"), recorder.MakeRefusedFile("two")};
   WriteList(2, files);
-  ShellErrorBoxes boxes(owner.hwnd());
-  Run(store.name());
-  boxes.ExpectRefusals(1);
-  EXPECT_FALSE(owner.TakeCloseRequest());
+  RunRefused();
   // The refused file now has a handler, as after the user fixed the problem.
   std::string fixed = recorder.MakeFile("two");
   store.SetString("ins1", fixed);
-  Run(store.name());
-  EXPECT_TRUE(owner.TakeCloseRequest());
+  Run();
   EXPECT_EQ(recorder.Opened(3), (Files{files[0], files[0], fixed}));
 }
 
@@ -140,9 +150,8 @@ TEST_F(ScheduleRunTest, BadlyTypedListsAreReadAsStoredAndNeverWritten) {
   // handed over as the text its bytes make, and the shell refuses it.
   store.SetRaw("inscount", REG_BINARY, std::string("\x02\0\0\0\0\0\0\0", 8));
   store.SetString("ins0", recorder.MakeFile("x"));
-  before = Snapshot(StoreKeyPath(store.name()));
-  Run(store.name());
-  EXPECT_TRUE(owner.TakeCloseRequest());
+  Remember();
+  Run();
   ExpectListUnchanged();
 
   // A text stored without its NUL arrives whole, ended by the NUL the store
@@ -151,55 +160,43 @@ TEST_F(ScheduleRunTest, BadlyTypedListsAreReadAsStoredAndNeverWritten) {
   store.SetDword("inscount", 2);
   store.SetRaw("ins0", REG_SZ, unterminated);
   store.SetDword("ins1", 5);
-  before = Snapshot(StoreKeyPath(store.name()));
-  ShellErrorBoxes boxes(owner.hwnd());
-  Run(store.name());
-  boxes.ExpectRefusals(1);
-  EXPECT_FALSE(owner.TakeCloseRequest());
-  ExpectListUnchanged();
-  EXPECT_EQ(recorder.Opened(1), Files{unterminated});
+  Remember();
+  RunRefused();
+  ExpectHandedOver({unterminated});
 }
 
 TEST_F(ScheduleRunTest, EntryTooLongForTheBufferIsSkipped) {
   std::string path = recorder.MakeFile("short");
   WriteList(2, {std::string(1023, 'q'), path});
-  Run(store.name());
-  EXPECT_TRUE(owner.TakeCloseRequest());
-  EXPECT_EQ(recorder.Opened(1), Files{path});
-  ExpectListUnchanged();
+  Run();
+  ExpectHandedOver({path});
 }
 
 TEST(ScheduleRunArguments, WithoutAUsableStoreNameNothingIsReadAndTheWindowStays) {
   OwnerWindow owner;
   std::vector<RegistryValue> makerBefore = Snapshot("Software\\Varnolt");
-  std::string program = "handoff.exe";
-  char* alone[] = {&program[0], nullptr};
-  ScheduleRun(1, alone, owner.hwnd());
+  RunWith(owner.hwnd(), {});
   EXPECT_FALSE(owner.TakeCloseRequest());
 
   TestStore base("args");
   std::string empty;
   std::string overlong = base.name() + std::string(239 - base.name().size(), 'n');
   std::string huge(5000, 'h');
-  for (std::string* name : {&empty, &overlong, &huge}) {
-    char* argv[] = {&program[0], &(*name)[0], nullptr};
-    ScheduleRun(2, argv, owner.hwnd());
-    EXPECT_FALSE(owner.TakeCloseRequest()) << name->size();
+  for (const std::string& name : {empty, overlong, huge}) {
+    RunWith(owner.hwnd(), {name});
+    EXPECT_FALSE(owner.TakeCloseRequest()) << name.size();
   }
   // No key of any name given, whole or cut, and no value in the maker's key,
   // which an empty name would address.
-  EXPECT_EQ(StoreKeysNamedFrom({program, overlong, huge}), std::vector<std::string>{});
+  EXPECT_EQ(StoreKeysNamedFrom({"handoff.exe", overlong, huge}), std::vector<std::string>{});
   EXPECT_EQ(Snapshot("Software\\Varnolt"), makerBefore);
 }
 
 TEST(ScheduleRunArguments, FurtherArgumentsAreIgnored) {
   OwnerWindow owner;
   TestStore store("extra");
-  std::string program = "handoff.exe";
-  std::string name = store.name();
-  std::string other = "handoff-test-not-this-one";
-  char* argv[] = {&program[0], &name[0], &other[0], nullptr};
-  ScheduleRun(3, argv, owner.hwnd());
+  const std::string other = "handoff-test-not-this-one";
+  RunWith(owner.hwnd(), {store.name(), other});
   EXPECT_TRUE(owner.TakeCloseRequest());
   EXPECT_TRUE(store.Exists());
   EXPECT_FALSE(KeyExists(StoreKeyPath(other)));
@@ -210,52 +207,42 @@ TEST(ScheduleRunArguments, FurtherArgumentsAreIgnored) {
 // thread shows is found, counted by its owner and dismissed with Ok, and the
 // call that showed it returns, as ShellExecuteA returns on Windows once its
 // box is dismissed and the run goes on.
-class WatchedBox {
- public:
-  // Shows an error box on this thread, as the shell shows one on the thread
-  // of the window it was given, owned by `owner` (NULL: by no window), and
-  // returns its answer. A box left by the watcher is ended after 15 s,
-  // answered IDABORT, so that a broken watcher fails instead of hanging.
-  static int Show(HWND owner) {
-    const UINT_PTR rescue = SetTimer(NULL, 0, 15000, EndBoxesOfThisThread);
-    const int answer = MessageBoxA(owner, "Refused.", "handoff test", MB_OK | MB_ICONERROR);
-    KillTimer(NULL, rescue);
-    return answer;
-  }
+// A box that the watcher left is ended after 15 s, answered IDABORT, so that a
+// broken watcher fails instead of hanging.
+void CALLBACK EndLeftBox(HWND, UINT, UINT_PTR, DWORD) {
+  EndDialog(FindWindowA("#32770", "handoff test"), IDABORT);
+}
 
- private:
-  static void CALLBACK EndBoxesOfThisThread(HWND, UINT, UINT_PTR, DWORD) {
-    EnumThreadWindows(GetCurrentThreadId(), EndIfBox, 0);
-  }
-  static BOOL CALLBACK EndIfBox(HWND hwnd, LPARAM) {
-    char className[16];
-    if (GetClassNameA(hwnd, className, sizeof(className)) && strcmp(className, "#32770") == 0) {
-      EndDialog(hwnd, IDABORT);
-    }
-    return TRUE;
-  }
-};
+// Shows an error box on this thread, as the shell shows one on the thread of
+// the window it was given, owned by `owner` (NULL: by no window), and returns
+// its answer.
+int ShowWatchedBox(HWND owner) {
+  const UINT_PTR rescue = SetTimer(NULL, 0, 15000, EndLeftBox);
+  const int answer = MessageBoxA(owner, "Refused.", "handoff test", MB_OK | MB_ICONERROR);
+  KillTimer(NULL, rescue);
+  return answer;
+}
 
 TEST(ShellErrorBoxesWatch, BoxesOwnedByTheWindowAreCountedAndDismissedAndTheirCallsReturn) {
   OwnerWindow owner;
   ShellErrorBoxes boxes(owner.hwnd());
-  EXPECT_EQ(WatchedBox::Show(owner.hwnd()), IDOK);
+  EXPECT_EQ(ShowWatchedBox(owner.hwnd()), IDOK);
   EXPECT_EQ(boxes.Dismissed(1, 0), 1);
-  EXPECT_EQ(WatchedBox::Show(owner.hwnd()), IDOK);
+  EXPECT_EQ(ShowWatchedBox(owner.hwnd()), IDOK);
   EXPECT_EQ(boxes.Dismissed(2, 0), 2);
 }
 
 void ShowABoxOwnedByNoWindowWhileWatched() {
   OwnerWindow owner;
   ShellErrorBoxes boxes(owner.hwnd());
-  EXPECT_EQ(WatchedBox::Show(NULL), IDOK) << "not dismissed";
+  EXPECT_EQ(ShowWatchedBox(NULL), IDOK) << "not dismissed";
   EXPECT_EQ(boxes.Dismissed(), 0) << "counted as the window's";
 }
 
 TEST(ShellErrorBoxesWatch, ABoxOfTheWindowsThreadThatItDoesNotOwnIsDismissedAndFailsTheTest) {
-  EXPECT_NONFATAL_FAILURE(
-      ShowABoxOwnedByNoWindowWhileWatched(),
-      "error boxes that the window's thread showed without the window as owner");
+  EXPECT_NONFATAL_FAILURE(ShowABoxOwnedByNoWindowWhileWatched(),
+                          "error boxes that the window's thread showed without "
+                          "the window as owner");
 }
 
 }  // namespace

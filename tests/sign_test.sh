@@ -48,26 +48,21 @@ make_certificates() {
   unset HANDOFF_SIGN_TIMESTAMP
 }
 
-# The header's load-configuration directory, "RVA SIZE" in hex.
+# The header's load-configuration directory: printed as "RVA SIZE" in hex,
+# or, given "clear", emptied (what linking leaves, before
+# tools/set-load-config points it at the structure).
 load_config_entry() {
-  perl -e 'open(F, "<:raw", $ARGV[0]) or die; local $/; $_ = <F>;
-    my $pe = unpack("V", substr($_, 0x3c, 4)); my $opt = $pe + 24;
-    my $dirs = $opt + (unpack("v", substr($_, $opt, 2)) == 0x20b ? 112 : 96);
-    printf "%x %x\n", unpack("VV", substr($_, $dirs + 80, 8))' "$1"
+  perl -e 'open(F, "+<:raw", $ARGV[0]) or die; local $/; my $h = <F>;
+    my $pe = unpack("V", substr($h, 0x3c, 4)); my $opt = $pe + 24;
+    my $dirs = $opt + (unpack("v", substr($h, $opt, 2)) == 0x20b ? 112 : 96);
+    if ($ARGV[1]) { seek(F, $dirs + 80, 0); print F pack("VV", 0, 0) }
+    else { printf "%x %x\n", unpack("VV", substr($h, $dirs + 80, 8)) }' "$@"
 }
 # Writes over the header's checksum, as a later step that changed the image
 # without mending it would leave it.
 spoil_checksum() {
   perl -e 'open(F, "+<:raw", $ARGV[0]) or die; read(F, my $h, 0x40); my $pe = unpack("V", substr($h, 0x3c, 4));
     seek(F, $pe + 24 + 64, 0); print F pack("V", 0x1234)' "$1"
-}
-# Empties the header's load-configuration directory: what linking leaves,
-# before tools/set-load-config points it at the structure.
-clear_load_config() {
-  perl -e 'open(F, "+<:raw", $ARGV[0]) or die; local $/; my $h = <F>;
-    my $pe = unpack("V", substr($h, 0x3c, 4)); my $opt = $pe + 24;
-    my $dirs = $opt + (unpack("v", substr($h, $opt, 2)) == 0x20b ? 112 : 96);
-    seek(F, $dirs + 80, 0); print F pack("VV", 0, 0)' "$1"
 }
 
 # checksum_right FILE: osslsigncode prints the header's checksum beside the one
@@ -89,22 +84,19 @@ static_checks() {
   make_certificates
   cp "$program" "$copy"
 
-  # Refusals leave the file as it was.
-  if env -u HANDOFF_SIGN_PFX "$sign" "$copy" >"$work/out" 2>&1; then
-    fail "signed without a certificate"
-  fi
-  cmp -s "$copy" "$program" || fail "a refusal without a certificate changed the file"
+  # Refusals leave the file as it was.   refused WHY ENV-ARGS...
+  refused() {
+    local why=$1
+    shift
+    env "$@" "$sign" "$copy" >"$work/out" 2>&1 && fail "signed $why"
+    cmp -s "$copy" "$program" || fail "a refusal $why changed the file"
+  }
+  refused "without a certificate" -u HANDOFF_SIGN_PFX
   printf 'not the password\n' >"$work/wrong-password"
-  if HANDOFF_SIGN_PASSWORD_FILE=$work/wrong-password "$sign" "$copy" >"$work/out" 2>&1; then
-    fail "signed with a wrong password"
-  fi
-  cmp -s "$copy" "$program" || fail "a refusal for a wrong password changed the file"
+  refused "with a wrong password" HANDOFF_SIGN_PASSWORD_FILE="$work/wrong-password"
   # A time-stamp server that does not answer (nothing listens on this port):
   # tried again, then refused.
-  if HANDOFF_SIGN_TIMESTAMP=http://127.0.0.1:9/ "$sign" "$copy" >"$work/out" 2>&1; then
-    fail "signed without the time stamp asked for"
-  fi
-  cmp -s "$copy" "$program" || fail "a refusal for want of a time stamp changed the file"
+  refused "without the time stamp asked for" HANDOFF_SIGN_TIMESTAMP=http://127.0.0.1:9/
   [[ ! -e "$copy.signing" ]] || fail "a refused signing left $copy.signing"
 
   "$sign" "$copy" >/dev/null || { fail "tools/sign failed:" && cat "$work/out"; return; }
@@ -113,9 +105,8 @@ static_checks() {
     fail "the signature does not verify against its authority: $(tail -n 5 "$work/verify")"
   grep -q 'Message digest algorithm *: *SHA256' "$work/verify" || fail "not a SHA-256 signature"
   grep -q 'Subject: /CN=handoff test signer' "$work/verify" || fail "not signed by the test signer"
-  if osslsigncode verify -CAfile "$work/wrong-ca.crt" -in "$copy" >"$work/verify" 2>&1; then
+  osslsigncode verify -CAfile "$work/wrong-ca.crt" -in "$copy" >"$work/verify" 2>&1 &&
     fail "the signature verifies against an authority that did not issue it"
-  fi
 
   # The signed image's checksum is right, and the check sees a wrong one.
   checksum_right "$copy" || fail "the signed image's PE checksum is wrong"
@@ -129,10 +120,9 @@ static_checks() {
   [[ "$entry" == "$(load_config_entry "$program")" && "$entry" != "0 0" ]] ||
     fail "the signed image's load-configuration entry is $entry"
   cp "$copy" "$work/cleared.exe"
-  clear_load_config "$work/cleared.exe"
-  if osslsigncode verify -CAfile "$work/ca.crt" -in "$work/cleared.exe" >"$work/verify" 2>&1; then
+  load_config_entry "$work/cleared.exe" clear
+  osslsigncode verify -CAfile "$work/ca.crt" -in "$work/cleared.exe" >"$work/verify" 2>&1 &&
     fail "the signature survives a change to the load-configuration entry"
-  fi
 
   # Taking the signature off gives back exactly the built program: anyone can
   # check a signed release against their own unsigned build of the commit. It

@@ -77,6 +77,10 @@ struct IniSection {
   std::vector<std::pair<std::string, std::string>> entries;  // key, value; no blanks around them
 };
 
+bool IsQuoted(const std::string& value) {
+  return value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0];
+}
+
 bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return tolower(static_cast<unsigned char>(x)) == tolower(static_cast<unsigned char>(y));
@@ -91,12 +95,9 @@ std::string ModelIniString(const std::vector<IniSection>& file, const std::strin
                            const std::string& key, std::string defaultText, int size) {
   for (const IniSection& candidate : file) {
     if (!SameName(candidate.name, section)) continue;
-    for (auto [entryKey, value] : candidate.entries) {
+    for (const auto& [entryKey, value] : candidate.entries) {
       if (!SameName(entryKey, key)) continue;
-      if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
-        value = value.substr(1, value.size() - 2);
-      }
-      return Fit(value, size);
+      return Fit(IsQuoted(value) ? value.substr(1, value.size() - 2) : value, size);
     }
     break;
   }
@@ -405,12 +406,6 @@ TEST(StoreFuzz, ReadsSeedACreatedKeyAndARefusedNameReachesNoKey) {
   }
 }
 
-std::string TempPath(const std::string& leaf) {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof(temp), temp);
-  return temp + leaf + std::to_string(GetCurrentProcessId());
-}
-
 // ---- INI mode ----
 
 const std::vector<std::string> kSections = {"Product", "other", "Handoff Store", "x"};
@@ -420,9 +415,6 @@ const std::vector<std::string> kKeys = {"inscount", "name", "ins0", "a b", "K"};
 // buffer (n characters read into n + 1 bytes), where the profile functions are
 // documented to return all of it. No buffer here is that size for a quoted
 // value of the file, not even the 32 bytes of an integer read.
-bool IsQuoted(const std::string& value) {
-  return value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0];
-}
 
 std::string IniValue(Fuzz& fuzz) {
   // Leading zeros or blanks put digits on both sides of the 31 characters an integer read sees.
@@ -478,18 +470,16 @@ std::string RenderIni(Fuzz& fuzz, const std::vector<IniSection>& file) {
 
 TEST(StoreFuzz, IniReadsFollowTheProfileStringRules) {
   Fuzz fuzz(4, 4000);
-  const std::string folder = TempPath("handoff-fuzz-ini-");
-  CreateDirectoryA(folder.c_str(), NULL);
+  const ScratchFolder folder("handoff-fuzz-ini-" + std::to_string(GetCurrentProcessId()));
   for (int index = 0; fuzz.Next(index);) {
     std::vector<IniSection> file(fuzz.Between(0, 4));
+    std::set<int> quotedFills;  // buffer sizes that a quoted value just fills (see IniValue)
     for (IniSection& section : file) {
       section.name = fuzz.Pick(kSections);
-      for (int i = fuzz.Between(0, 6); i > 0; --i)
-        section.entries.push_back({fuzz.Pick(kKeys), IniValue(fuzz)});
-    }
-    std::set<int> quotedFills;  // buffer sizes that a quoted value just fills (see IsQuoted)
-    for (const IniSection& section : file) {
-      for (const auto& [key, value] : section.entries) {
+      for (int i = fuzz.Between(0, 6); i > 0; --i) {
+        const std::string key = fuzz.Pick(kKeys);
+        section.entries.push_back({key, IniValue(fuzz)});
+        const std::string& value = section.entries.back().second;
         if (IsQuoted(value)) quotedFills.insert(static_cast<int>(value.size()) - 1);
       }
     }
@@ -499,7 +489,7 @@ TEST(StoreFuzz, IniReadsFollowTheProfileStringRules) {
     const std::string text = RenderIni(fuzz, file);
     // A new name for every file, as the profile functions keep recently read
     // files; the longest path the store takes.
-    std::string path = folder + "\\case" + std::to_string(index) + "-";
+    std::string path = folder.File("case" + std::to_string(index) + "-");
     path += std::string(259 - path.size(), 'p');
     fuzz.context = "no INI file";
     if (fuzz.OneIn(10)) {
@@ -549,7 +539,6 @@ TEST(StoreFuzz, IniReadsFollowTheProfileStringRules) {
     }
     DeleteFileA(path.c_str());
   }
-  RemoveDirectoryA(folder.c_str());
   for (const std::string& section : kSections) {
     EXPECT_FALSE(KeyExists(StoreKeyPath(section))) << "INI mode wrote the registry: " << section;
   }
@@ -601,10 +590,9 @@ TEST(StoreFuzz, RunsCloseTheWindowOnlyWhenEveryListedEntryReadsEmpty) {
   ShellErrorBoxes boxes(owner.hwnd());
   const std::string path = StoreKeyPath(store.name());
   const Values makerBefore = ReadKey("Software\\Varnolt");
-  const std::string missingFolder = TempPath("handoff-fuzz-missing-") + "\\";
-  const int zero = 0;
-  const Values seededCount = {
-      {"inscount", {true, REG_DWORD, std::string(reinterpret_cast<const char*>(&zero), 4)}}};
+  const ScratchFolder scratch("handoff-fuzz-run-" + std::to_string(GetCurrentProcessId()));
+  const std::string missingFolder = scratch.File("missing") + "\\";
+  const Values seededCount = {{"inscount", {true, REG_DWORD, std::string(4, '\0')}}};
   std::string program = "handoff.exe";
   for (int index = 0; fuzz.Next(index); ++index) {
     const int kind = fuzz.Between(0, 9);  // 0: a refused name, 1-2: no key, else a list
