@@ -34,24 +34,20 @@ struct Totals {
   int skipped = 0;
 };
 
-std::string Utf8(const std::wstring& text) {
-  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), NULL, 0,
-                                   NULL, NULL);
-  std::string utf8(length, '\0');
-  if (length != 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], length,
-                        NULL, NULL);
-  }
-  return utf8;
+std::string Summary(const Totals& totals) {
+  std::string summary =
+      std::to_string(totals.passed) + " passed, " + std::to_string(totals.failed) + " failed";
+  if (totals.skipped != 0) summary += ", " + std::to_string(totals.skipped) + " skipped";
+  return summary;
 }
 
-std::wstring Wide(const std::string& utf8) {
-  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), NULL, 0);
-  std::wstring wide(length, L'\0');
-  if (length != 0) {
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
-  }
-  return wide;
+// A UTF-8 text takes at most three bytes for each UTF-16 unit (and a UTF-16
+// text no more units than the UTF-8 one has bytes, in Print).
+std::string Utf8(const std::wstring& text) {
+  std::string utf8(text.size() * 3, '\0');
+  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0],
+                                  static_cast<int>(utf8.size()), NULL, NULL));
+  return utf8;
 }
 
 // One line of UTF-8 to standard output: as letters to a console, as bytes
@@ -59,45 +55,50 @@ std::wstring Wide(const std::string& utf8) {
 void Print(const std::string& line) {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode, written;
-  if (GetConsoleMode(out, &mode)) {
-    std::wstring text = Wide(line) + L"\r\n";
-    WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
-  } else {
-    std::string text = line + "\r\n";
+  const std::string text = line + "\r\n";
+  if (!GetConsoleMode(out, &mode)) {
     WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
+    return;
   }
+  std::wstring wide(text.size(), L'\0');
+  WriteConsoleW(out, wide.data(),
+                MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                    &wide[0], static_cast<int>(wide.size())),
+                &written, NULL);
 }
 
-std::wstring RunnerFolder() {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-  std::wstring folder(path, length);
-  return folder.substr(0, folder.find_last_of(L'\\'));
-}
-
-std::vector<std::wstring> TestPrograms(const std::wstring& folder) {
-  std::vector<std::wstring> names;
+// The entries of a folder that match this pattern, in order of name, without
+// "." and "..": each name, and whether it is a folder.
+std::vector<std::pair<std::wstring, bool>> Entries(const std::wstring& folder,
+                                                   const wchar_t* pattern = L"*") {
+  std::vector<std::pair<std::wstring, bool>> entries;
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*_test.exe").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
+  HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return entries;
   do {
-    names.push_back(found.cFileName);
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") {
+      entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    }
   } while (FindNextFileW(search, &found));
   FindClose(search);
-  std::sort(names.begin(), names.end());
-  return names;
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+void RemoveFolder(const std::wstring& folder) {
+  for (const auto& [name, isFolder] : Entries(folder)) {
+    if (isFolder) {
+      RemoveFolder(folder + L"\\" + name);
+    } else {
+      DeleteFileW((folder + L"\\" + name).c_str());
+    }
+  }
+  RemoveDirectoryW(folder.c_str());
 }
 
 bool StartsWith(const std::string& text, const std::string& start) {
   return text.compare(0, start.size(), start) == 0;
-}
-
-// A result line of gtest's for this test: its marker, the name, then the
-// time or, for a parameterized test that failed, its parameter.
-bool IsResultOf(const std::string& line, const std::string& marker, const std::string& test) {
-  const std::string start = marker + test;
-  return StartsWith(line, start) && line.size() > start.size() &&
-         (line[start.size()] == ' ' || line[start.size()] == ',');
 }
 
 // Follows one program's output, line by line. Result lines are only those of
@@ -109,74 +110,70 @@ class ResultReader {
 
   void Line(const std::string& line) {
     if (running_.empty()) {
-      if (StartsWith(line, "[ RUN      ] ")) {
-        running_ = line.substr(13);
-        told_.clear();
-      }
+      if (StartsWith(line, "[ RUN      ] ")) running_ = line.substr(13);
+      told_.clear();
       return;
     }
-    if (IsResultOf(line, "[       OK ] ", running_)) {
-      Finish("[ PASSED  ] ", line.substr(13), false);
-      ++totals_->passed;
-      ++passed_;
-    } else if (IsResultOf(line, "[  FAILED  ] ", running_)) {
-      Finish("[ FAILED  ] ", line.substr(13), true);
-      ++totals_->failed;
-      ++failed_;
-    } else if (IsResultOf(line, "[  SKIPPED ] ", running_)) {
-      Finish("[ SKIPPED ] ", line.substr(13), true);
-      ++totals_->skipped;
-      ++skipped_;
-    } else {
-      told_.push_back(line);
+    // gtest's marker, the name, then the time or, for a parameterized test
+    // that failed, its parameter; what the test said is told when it did not
+    // pass: why it failed, or why it was skipped.
+    static const struct {
+      const char* gtest;
+      const char* ours;
+      int Totals::*count;
+    } kResults[] = {{"[       OK ] ", "[ PASSED  ] ", &Totals::passed},
+                    {"[  FAILED  ] ", "[ FAILED  ] ", &Totals::failed},
+                    {"[  SKIPPED ] ", "[ SKIPPED ] ", &Totals::skipped}};
+    for (const auto& result : kResults) {
+      const std::string start = result.gtest + running_;
+      if (StartsWith(line, start) && line.size() > start.size() &&
+          (line[start.size()] == ' ' || line[start.size()] == ',')) {
+        Finish(result.ours, line.substr(13), result.count);
+        return;
+      }
     }
+    told_.push_back(line);
   }
 
   // After the program ended with this code, or was ended.
   void End(const std::string& how, DWORD exitCode) {
     if (!running_.empty()) {
       told_.push_back("(" + how + " before this test ended)");
-      Finish("[ FAILED  ] ", running_, true);
-      ++totals_->failed;
-      ++failed_;
-    } else if (!how.empty() || (exitCode != 0 && failed_ == 0)) {
-      char code[64];
-      snprintf(code, sizeof(code), "ended with code %lu", exitCode);
-      Print("[ FAILED  ] " + label_ + ": " + (how.empty() ? std::string(code) : how));
-      ++totals_->failed;
-      ++failed_;
-    } else if (passed_ + failed_ + skipped_ == 0) {
-      Print("[ FAILED  ] " + label_ + ": ran no test");
-      ++totals_->failed;
-      ++failed_;
+      Finish("[ FAILED  ] ", running_, &Totals::failed);
+    } else if (!how.empty() || (exitCode != 0 && own_.failed == 0)) {
+      Fail(how.empty() ? "ended with code " + std::to_string(exitCode) : how);
+    } else if (own_.passed + own_.failed + own_.skipped == 0) {
+      Fail("ran no test");
     }
   }
 
   std::string Summary() const {
-    std::string summary =
-        std::to_string(passed_) + " passed, " + std::to_string(failed_) + " failed";
-    if (skipped_ != 0) summary += ", " + std::to_string(skipped_) + " skipped";
-    return summary;
+    return ::Summary(own_);
   }
 
  private:
-  void Finish(const char* marker, const std::string& rest, bool tell) {
+  void Finish(const char* marker, const std::string& rest, int Totals::*count) {
     Print(marker + label_ + " " + rest);
-    // What the test said: why it failed, or why it was skipped.
-    if (tell) {
+    if (count != &Totals::passed) {
       for (const std::string& line : told_) Print("      " + line);
     }
     running_.clear();
     told_.clear();
+    ++(own_.*count);
+    ++(totals_->*count);
+  }
+
+  void Fail(const std::string& why) {
+    Print("[ FAILED  ] " + label_ + ": " + why);
+    ++own_.failed;
+    ++totals_->failed;
   }
 
   std::string label_;
   Totals* totals_;
+  Totals own_;
   std::string running_;
   std::vector<std::string> told_;
-  int passed_ = 0;
-  int failed_ = 0;
-  int skipped_ = 0;
 };
 
 // Runs one test program with its output read line by line; false when this
@@ -196,8 +193,7 @@ bool RunProgram(const std::wstring& folder, const std::wstring& name, ResultRead
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
+  startup.hStdOutput = startup.hStdError = writeEnd;
   std::wstring command = L"\"" + folder + L"\\" + name + L"\" --gtest_color=no";
   PROCESS_INFORMATION info;
   // Started in the program's folder, suspended until it is in its job.
@@ -222,26 +218,22 @@ bool RunProgram(const std::wstring& folder, const std::wstring& name, ResultRead
 
   // Read what has come until the program ends; not until the pipe closes,
   // which a process the program started and that outlives it may hold open.
-  std::string pending;
-  std::string how;
+  std::string pending, how;
   const DWORD start = GetTickCount();
   for (bool ended = false;;) {
-    DWORD available = 0;
+    DWORD available = 0, got = 0;
+    char buffer[4096];
     if (PeekNamedPipe(readEnd, NULL, 0, NULL, &available, NULL) && available > 0) {
-      char buffer[4096];
-      DWORD got = 0;
       if (!ReadFile(readEnd, buffer, std::min<DWORD>(available, sizeof(buffer)), &got, NULL)) break;
       pending.append(buffer, got);
-      for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+      for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
         std::string line = pending.substr(0, end);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         reader->Line(line);
-        pending.erase(0, end + 1);
       }
-      continue;
-    }
-    if (ended) break;
-    if (WaitForSingleObject(info.hProcess, 20) == WAIT_OBJECT_0) {
+    } else if (ended) {
+      break;
+    } else if (WaitForSingleObject(info.hProcess, 20) == WAIT_OBJECT_0) {
       ended = true;  // one more look at the pipe for its last words
     } else if (GetTickCount() - start > kProgramTimeoutMs) {
       how = "still running after " + std::to_string(kProgramTimeoutMs / 60000) + " minutes: ended";
@@ -264,13 +256,12 @@ bool RunProgram(const std::wstring& folder, const std::wstring& name, ResultRead
   // What the program started and left running is ended with its job.
   if (inJob) {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
-    for (DWORD waited = 0; waited < 5000; waited += 50) {
+    for (DWORD waited = 0; waited < 5000; waited += 50, Sleep(50)) {
       if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
                                      sizeof(accounting), NULL) ||
           accounting.ActiveProcesses == 0) {
         break;
       }
-      Sleep(50);
     }
     if (accounting.ActiveProcesses != 0) {
       Print("      (" + std::to_string(accounting.ActiveProcesses) +
@@ -311,69 +302,38 @@ bool StartsDoingNothing(const std::wstring& folder, DWORD* error, DWORD* exitCod
   return true;
 }
 
-std::string Hex(DWORD value) {
-  char text[16];
-  snprintf(text, sizeof(text), "0x%08lx", value);
-  return text;
-}
-
 // ---- What a cut-short test run may leave ----
 
 bool HasPrefix(const std::wstring& name, const wchar_t* prefix) {
   return _wcsnicmp(name.c_str(), prefix, wcslen(prefix)) == 0;
 }
 
-std::vector<std::wstring> SubkeysWithPrefix(HKEY root, const std::wstring& path,
-                                            const std::vector<const wchar_t*>& prefixes) {
+const wchar_t kMakerKey[] = L"Software\\Varnolt";
+
+// Removes the subkeys of root\path whose names start with one of these
+// prefixes, each reported as left; returns how many there were.
+int RemoveSubkeys(HKEY root, const std::wstring& rootName, const std::wstring& path,
+                  std::initializer_list<const wchar_t*> prefixes) {
   std::vector<std::wstring> found;
   HKEY key;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return found;
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[256];
-    DWORD length = 256;
-    if (RegEnumKeyExW(key, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
-    for (const wchar_t* prefix : prefixes) {
-      if (HasPrefix(name, prefix)) {
-        found.push_back(name);
-        break;
-      }
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  wchar_t name[256];
+  for (DWORD index = 0, length = 256;
+       RegEnumKeyExW(key, index, name, &length, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+       ++index, length = 256) {
+    if (std::any_of(prefixes.begin(), prefixes.end(),
+                    [&](const wchar_t* prefix) { return HasPrefix(name, prefix); })) {
+      found.push_back(name);
     }
   }
   RegCloseKey(key);
-  return found;
-}
-
-bool KeyIsEmpty(HKEY root, const std::wstring& path) {
-  HKEY key;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  DWORD subkeys = 1, values = 1;
-  RegQueryInfoKeyW(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
-  RegCloseKey(key);
-  return subkeys == 0 && values == 0;
-}
-
-void RemoveFolder(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveFolder(folder + L"\\" + name);
-      } else {
-        DeleteFileW((folder + L"\\" + name).c_str());
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+  for (const std::wstring& subkey : found) {
+    const std::wstring subkeyPath = path.empty() ? subkey : path + L"\\" + subkey;
+    Print("      left: " + Utf8(rootName + L"\\" + subkeyPath) + " (removed now)");
+    RegDeleteTreeW(root, subkeyPath.c_str());
+    RegDeleteKeyW(root, subkeyPath.c_str());
   }
-  RemoveDirectoryW(folder.c_str());
-}
-
-const wchar_t kMakerKey[] = L"Software\\Varnolt";
-const wchar_t kTestsTempPrefix[] = L"handoff-";
-bool RunningUnderWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
+  return static_cast<int>(found.size());
 }
 
 // The tests' store keys (handoff-test-...) and file types (.hoff... and
@@ -383,58 +343,29 @@ bool RunningUnderWine() {
 // removes its own, so what is found was left by one cut short. The folder
 // goes too, unless another program holds something in it.
 int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
-  int left = 0;
-  auto report = [&left](const std::wstring& what) {
-    Print("      left: " + Utf8(what) + " (removed now)");
-    ++left;
-  };
-  for (const std::wstring& name :
-       SubkeysWithPrefix(HKEY_CURRENT_USER, kMakerKey, {L"handoff-test-"})) {
-    report(L"HKEY_CURRENT_USER\\" + std::wstring(kMakerKey) + L"\\" + name);
-    RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(kMakerKey) + L"\\" + name).c_str());
-    RegDeleteKeyW(HKEY_CURRENT_USER, (std::wstring(kMakerKey) + L"\\" + name).c_str());
-  }
+  int left = RemoveSubkeys(HKEY_CURRENT_USER, L"HKEY_CURRENT_USER", kMakerKey, {L"handoff-test-"});
   // The tests' keys made the maker's key; it goes with them.
-  if (!makerKeyExisted && KeyIsEmpty(HKEY_CURRENT_USER, kMakerKey)) {
-    RegDeleteKeyW(HKEY_CURRENT_USER, kMakerKey);
+  HKEY key;
+  if (!makerKeyExisted &&
+      RegOpenKeyExW(HKEY_CURRENT_USER, kMakerKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    DWORD subkeys = 1, values = 1;
+    RegQueryInfoKeyW(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+    RegCloseKey(key);
+    if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, kMakerKey);
   }
-  struct Place {
-    HKEY root;
-    const wchar_t* rootName;
-    const wchar_t* path;
-  };
-  const Place types = RunningUnderWine()
-                          ? Place{HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT", L""}
-                          : Place{HKEY_CURRENT_USER, L"HKEY_CURRENT_USER", L"Software\\Classes"};
-  const Place noted = {HKEY_CURRENT_USER, L"HKEY_CURRENT_USER",
-                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts"};
-  for (const Place& place : {types, noted}) {
-    for (const std::wstring& name :
-         SubkeysWithPrefix(place.root, place.path, {L".hoff", L".nohandler", L"HandoffTest."})) {
-      std::wstring path = place.path[0] ? std::wstring(place.path) + L"\\" + name : name;
-      report(std::wstring(place.rootName) + L"\\" + path);
-      RegDeleteTreeW(place.root, path.c_str());
-      RegDeleteKeyW(place.root, path.c_str());
-    }
-  }
+  const bool underWine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
+  const auto types = {L".hoff", L".nohandler", L"HandoffTest."};
+  left += underWine
+              ? RemoveSubkeys(HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT", L"", types)
+              : RemoveSubkeys(HKEY_CURRENT_USER, L"HKEY_CURRENT_USER", L"Software\\Classes", types);
+  left += RemoveSubkeys(HKEY_CURRENT_USER, L"HKEY_CURRENT_USER",
+                        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts", types);
   // In the temporary folder, the tests name all they make handoff-...
   // (test_support.cpp and the tests). Anything else there another program put
   // or holds: an antivirus, the indexer, a policy that logs each Windows
   // Installer run to MSI*.LOG in %TEMP%. That is noted and removed where it
   // can be, and fails nothing.
-  std::vector<std::pair<std::wstring, bool>> entries;  // name, and whether a folder
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((tempFolder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name != L"." && name != L"..") {
-        entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  for (const auto& [name, isFolder] : entries) {
+  for (const auto& [name, isFolder] : Entries(tempFolder)) {
     const std::wstring path = tempFolder + L"\\" + name;
     if (isFolder) {
       RemoveFolder(path);
@@ -442,7 +373,7 @@ int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
       DeleteFileW(path.c_str());
     }
     const bool removed = GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
-    if (HasPrefix(name, kTestsTempPrefix)) {
+    if (HasPrefix(name, L"handoff-")) {
       Print("      left: " + Utf8(path) + (removed ? " (removed now)" : " (cannot be removed)"));
       ++left;
     } else {
@@ -456,12 +387,10 @@ int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
 
 // Where this runs, for whoever reads the output.
 std::string Platform() {
-  using GetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
-  using WineVersionFn = const char*(CDECL*)();
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  GetVersionFn getVersion = reinterpret_cast<GetVersionFn>(
+  auto getVersion = reinterpret_cast<LONG(WINAPI*)(OSVERSIONINFOW*)>(
       reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
-  WineVersionFn wineVersion = reinterpret_cast<WineVersionFn>(
+  auto wineVersion = reinterpret_cast<const char*(CDECL*)()>(
       reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
   OSVERSIONINFOW version = {};
   version.dwOSVersionInfoSize = sizeof(version);
@@ -488,18 +417,18 @@ int wmain(int argc, wchar_t** argv) {
     Print("usage: kit_runner BUILD...   (the kit's build folders, such as i686 x86_64)");
     return 2;
   }
-  const std::wstring runnerFolder = RunnerFolder();
+  wchar_t runner[MAX_PATH];
+  const std::wstring runnerPath(runner, GetModuleFileNameW(NULL, runner, MAX_PATH));
+  const std::wstring runnerFolder = runnerPath.substr(0, runnerPath.find_last_of(L'\\'));
   const std::wstring kit = runnerFolder.substr(0, runnerFolder.find_last_of(L'\\'));
   Print("handoff " HANDOFF_VERSION " test kit, on " + Platform());
   // The tests take the paths of their programs and files in the system's code
   // page and as UTF-8 alike, which agree on ASCII only.
-  for (wchar_t letter : kit) {
-    if (letter < 0x20 || letter > 0x7e) {
-      Print("[ FAILED  ] the kit's folder, " + Utf8(kit) +
-            ", has letters outside ASCII: unpack it into one such as C:\\handoff-tests");
-      Print("0 passed, 1 failed");
-      return 1;
-    }
+  if (std::any_of(kit.begin(), kit.end(), [](wchar_t c) { return c < 0x20 || c > 0x7e; })) {
+    Print("[ FAILED  ] the kit's folder, " + Utf8(kit) +
+          ", has letters outside ASCII: unpack it into one such as C:\\handoff-tests");
+    Print("0 passed, 1 failed");
+    return 1;
   }
   // The tests' temporary files go into a folder of the kit's own, below an
   // ASCII path whatever the user's name, and it goes at the end.
@@ -514,13 +443,17 @@ int wmain(int argc, wchar_t** argv) {
   if (makerKeyExisted) RegCloseKey(makerKey);
 
   Totals totals;
+  auto fail = [&totals](const std::string& what) {
+    Print("[ FAILED  ] " + what);
+    ++totals.failed;
+  };
   for (int i = 1; i < argc; ++i) {
     const std::wstring build = argv[i];
     const std::wstring folder = kit + L"\\" + build;
-    const std::vector<std::wstring> programs = TestPrograms(folder);
+    const std::string buildName = Utf8(build);
+    const auto programs = Entries(folder, L"*_test.exe");
     if (programs.empty()) {
-      Print("[ FAILED  ] " + Utf8(build) + ": no test programs in " + Utf8(folder));
-      ++totals.failed;
+      fail(buildName + ": no test programs in " + Utf8(folder));
       continue;
     }
     // Decided once for the build: any error here means that the system
@@ -529,17 +462,17 @@ int wmain(int argc, wchar_t** argv) {
     // 1359), and so does a process that ends without having run it, with
     // another code than it was given. One that runs and does not end is a
     // failure: the build's programs would not end either.
-    const std::string buildName = Utf8(build);
     if (GetFileAttributesW((folder + L"\\can_start.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
-      Print("[ FAILED  ] " + buildName + ": no can_start.exe in " + Utf8(folder));
-      ++totals.failed;
+      fail(buildName + ": no can_start.exe in " + Utf8(folder));
       continue;
     }
     DWORD startError = 0, doneCode = 0;
     const bool started = StartsDoingNothing(folder, &startError, &doneCode);
     if (!started || (doneCode != kCanStartCode && doneCode != STILL_ACTIVE)) {
+      char code[16];
+      snprintf(code, sizeof(code), "0x%08lx", doneCode);
       const std::string why = !started ? "error " + std::to_string(startError)
-                                       : "its can_start.exe ended with code " + Hex(doneCode) +
+                                       : "its can_start.exe ended with code " + std::string(code) +
                                              ", not the " + std::to_string(kCanStartCode) +
                                              " it was given";
       Print("[ SKIPPED ] " + buildName + ": this system cannot start " + buildName + " programs (" +
@@ -548,20 +481,17 @@ int wmain(int argc, wchar_t** argv) {
       continue;
     }
     if (doneCode == STILL_ACTIVE) {
-      Print("[ FAILED  ] " + buildName +
-            ": its can_start.exe, which does nothing, did not end within a minute: NOT tested");
-      ++totals.failed;
+      fail(buildName +
+           ": its can_start.exe, which does nothing, did not end within a minute: NOT tested");
       continue;
     }
-    for (const std::wstring& program : programs) {
-      const std::wstring stem = program.substr(0, program.size() - 4);
-      const std::string label = Utf8(build + L"/" + stem);
+    for (const auto& [program, isFolder] : programs) {
+      const std::string label = Utf8(build + L"/" + program.substr(0, program.size() - 4));
       Print("== " + label);
       ResultReader reader(label, &totals);
       const DWORD start = GetTickCount();
       if (!RunProgram(folder, program, &reader, &startError)) {
-        Print("[ FAILED  ] " + label + ": cannot start (error " + std::to_string(startError) + ")");
-        ++totals.failed;
+        fail(label + ": cannot start (error " + std::to_string(startError) + ")");
         continue;
       }
       Print("   " + label + ": " + reader.Summary() + " in " +
@@ -569,13 +499,8 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   if (int left = RemoveLeftovers(makerKeyExisted, tempFolder)) {
-    Print("[ FAILED  ] the tests left " + std::to_string(left) + " thing(s) behind (see above)");
-    ++totals.failed;
+    fail("the tests left " + std::to_string(left) + " thing(s) behind (see above)");
   }
-
-  std::string last =
-      std::to_string(totals.passed) + " passed, " + std::to_string(totals.failed) + " failed";
-  if (totals.skipped != 0) last += ", " + std::to_string(totals.skipped) + " skipped";
-  Print(last);
+  Print(Summary(totals));
   return totals.failed == 0 ? 0 : 1;
 }

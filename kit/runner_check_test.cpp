@@ -10,15 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <string>
 
 namespace {
-
-std::string Environment(const char* name) {
-  char text[MAX_PATH];
-  DWORD length = GetEnvironmentVariableA(name, text, sizeof(text));
-  return length > 0 && length < sizeof(text) ? std::string(text, length) : "";
-}
 
 void MakeFile(const std::string& path, DWORD attributes) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, attributes, NULL);
@@ -33,8 +29,8 @@ TEST(RunnerCheck, RunsWithTheKitsTemporaryFolderAndLeavesFilesInIt) {
   std::string program(path, GetModuleFileNameA(NULL, path, sizeof(path)));
   std::string folder = program.substr(0, program.find_last_of('\\'));
   const std::string temp = folder.substr(0, folder.find_last_of('\\')) + "\\temp";
-  ASSERT_EQ(Environment("TEMP"), temp);
-  ASSERT_EQ(Environment("TMP"), temp);
+  ASSERT_STREQ(getenv("TEMP"), temp.c_str());
+  ASSERT_STREQ(getenv("TMP"), temp.c_str());
   ASSERT_TRUE(GetFileAttributesA(temp.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
   MakeFile(temp + "\\handoff-check-left-behind.txt", FILE_ATTRIBUTE_NORMAL);
   MakeFile(temp + "\\MSI1a2b3.LOG", FILE_ATTRIBUTE_READONLY);

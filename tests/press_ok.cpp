@@ -12,36 +12,21 @@
 #include <stdio.h>
 #include <string.h>
 
-namespace {
-
-BOOL CALLBACK FindPrompt(HWND hwnd, LPARAM lParam) {
+// The prompt once it has put the focus on its first button, which it does
+// before it waits for input.
+static BOOL CALLBACK FindPrompt(HWND hwnd, LPARAM lParam) {
   char className[16], title[64];
+  GUITHREADINFO gui = {};
+  gui.cbSize = sizeof(gui);
   if (IsWindowVisible(hwnd) && GetClassNameA(hwnd, className, sizeof(className)) &&
       strcmp(className, "TForm1") == 0 && GetWindowTextA(hwnd, title, sizeof(title)) &&
-      strcmp(title, "Automatic Installation") == 0) {
+      strcmp(title, "Automatic Installation") == 0 &&
+      GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, NULL), &gui) && gui.hwndFocus != NULL) {
     *reinterpret_cast<HWND*>(lParam) = hwnd;
     return FALSE;
   }
   return TRUE;
 }
-
-// The prompt once it has put the focus on its first button, which it does
-// before it waits for input; NULL after a minute.
-HWND WaitForPrompt() {
-  for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Sleep(50)) {
-    HWND prompt = NULL;
-    EnumWindows(FindPrompt, reinterpret_cast<LPARAM>(&prompt));
-    GUITHREADINFO gui = {};
-    gui.cbSize = sizeof(gui);
-    if (prompt != NULL && GetGUIThreadInfo(GetWindowThreadProcessId(prompt, NULL), &gui) &&
-        gui.hwndFocus != NULL) {
-      return prompt;
-    }
-  }
-  return NULL;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   const bool press = argc == 2 && strcmp(argv[1], "press") == 0;
@@ -49,7 +34,10 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: press_ok wait|press\n");
     return 2;
   }
-  HWND prompt = WaitForPrompt();
+  HWND prompt = NULL;
+  for (DWORD start = GetTickCount(); prompt == NULL && GetTickCount() - start < 60000; Sleep(50)) {
+    EnumWindows(FindPrompt, reinterpret_cast<LPARAM>(&prompt));
+  }
   if (prompt == NULL) {
     fprintf(stderr, "press_ok: no prompt window within a minute\n");
     return 1;

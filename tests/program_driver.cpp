@@ -6,82 +6,24 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
+#include <utility>
 
 #include "test_support.h"
 
-namespace {
-
-std::string EnvironmentText(const char* name) {
-  char text[MAX_PATH];
-  DWORD length = GetEnvironmentVariableA(name, text, sizeof(text));
-  return length > 0 && length < sizeof(text) ? std::string(text, length) : "";
-}
-
-WORD VirtualKeyOf(const std::string& name) {
-  if (name == "Return") return VK_RETURN;
-  if (name == "Escape") return VK_ESCAPE;
-  if (name == "Tab") return VK_TAB;
-  if (name == "space") return VK_SPACE;
-  ADD_FAILURE() << "no key named " << name;
-  return 0;
-}
-
-void SendKey(WORD virtualKey) {
-  INPUT press[2] = {};
-  press[0].type = INPUT_KEYBOARD;
-  press[0].ki.wVk = virtualKey;
-  press[0].ki.wScan = static_cast<WORD>(MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC));
-  press[1] = press[0];
-  press[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  EXPECT_EQ(SendInput(2, press, sizeof(INPUT)), 2u) << "SendInput error " << GetLastError();
-}
-
-// A click of the logical left button at this point of the screen (in pixels
-// of a DPI-aware program). SendInput takes absolute positions in 65536ths of
-// the virtual screen; the middle of each pixel's share maps back to that
-// pixel. Its button events are of the physical buttons, which the system
-// swaps for a left-handed user (SM_SWAPBUTTON): the physical right one then
-// clicks as the left.
-void SendClickAt(POINT point) {
-  const LONGLONG left = GetSystemMetrics(SM_XVIRTUALSCREEN);
-  const LONGLONG top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  const LONGLONG width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
-  const LONGLONG height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  ASSERT_GT(width, 0);
-  ASSERT_GT(height, 0);
-  INPUT click[3] = {};
-  click[0].type = INPUT_MOUSE;
-  click[0].mi.dx = static_cast<LONG>(((point.x - left) * 65536 + 32768) / width);
-  click[0].mi.dy = static_cast<LONG>(((point.y - top) * 65536 + 32768) / height);
-  click[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
-  const bool swapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
-  click[1].type = INPUT_MOUSE;
-  click[1].mi.dwFlags = swapped ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
-  click[2].type = INPUT_MOUSE;
-  click[2].mi.dwFlags = swapped ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
-  EXPECT_EQ(SendInput(3, click, sizeof(INPUT)), 3u) << "SendInput error " << GetLastError();
-}
-
-struct FindContext {
-  DWORD processId;
-  HWND found;
-};
-
-BOOL CALLBACK FindPromptWindow(HWND hwnd, LPARAM lParam) {
-  FindContext* context = reinterpret_cast<FindContext*>(lParam);
+static BOOL CALLBACK FindPromptWindow(HWND hwnd, LPARAM lParam) {
+  auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(lParam);  // the process, its window
   DWORD owner = 0;
   GetWindowThreadProcessId(hwnd, &owner);
   char className[64];
-  if (owner == context->processId && IsWindowVisible(hwnd) &&
+  if (owner == found->first && IsWindowVisible(hwnd) &&
       GetClassNameA(hwnd, className, sizeof(className)) && strcmp(className, "TForm1") == 0) {
-    context->found = hwnd;
+    found->second = hwnd;
     return FALSE;
   }
   return TRUE;
 }
-
-}  // namespace
 
 int ScreenDpi() {
   HDC screen = GetDC(NULL);
@@ -91,7 +33,9 @@ int ScreenDpi() {
 }
 
 bool MaySetScreenResolution() {
-  return RunningUnderWine() && EnvironmentText("HANDOFF_TEST_OWN_PREFIX") == "1";
+  char own[4];
+  return RunningUnderWine() &&
+         GetEnvironmentVariableA("HANDOFF_TEST_OWN_PREFIX", own, sizeof(own)) == 1 && own[0] == '1';
 }
 
 void SetLogPixels(DWORD dpi) {
@@ -154,34 +98,44 @@ std::vector<DWORD> ProcessIdsOf(const std::string& programPath) {
 }
 
 HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
-  FindContext context = {GetProcessId(process), NULL};
+  std::pair<DWORD, HWND> found = {GetProcessId(process), NULL};
   for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs;) {
-    context.found = NULL;
-    EnumWindows(FindPromptWindow, reinterpret_cast<LPARAM>(&context));
-    if (context.found != NULL) {
-      GUITHREADINFO gui = {};
-      gui.cbSize = sizeof(gui);
-      DWORD thread = GetWindowThreadProcessId(context.found, NULL);
-      if (GetGUIThreadInfo(thread, &gui) && gui.hwndFocus != NULL) {
-        // The window takes the focus as it is shown, and the program moves it
-        // to its first button before it waits for input.
-        WaitForInputIdle(process, 5000);
-        return context.found;
-      }
+    found.second = NULL;
+    EnumWindows(FindPromptWindow, reinterpret_cast<LPARAM>(&found));
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof(gui);
+    if (found.second != NULL &&
+        GetGUIThreadInfo(GetWindowThreadProcessId(found.second, NULL), &gui) &&
+        gui.hwndFocus != NULL) {
+      // The window takes the focus as it is shown, and the program moves it
+      // to its first button before it waits for input.
+      WaitForInputIdle(process, 5000);
+      return found.second;
     }
     if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) return NULL;
   }
-  return context.found;
+  return found.second;
 }
 
 void PressKeysIn(HWND window, const std::string& keys) {
   // Keys go to the foreground window's thread, and there to its focus.
   ASSERT_TRUE(BringToForeground(window)) << "the window did not come to the foreground";
+  static const std::pair<const char*, WORD> kKeys[] = {
+      {"Return", VK_RETURN}, {"Escape", VK_ESCAPE}, {"Tab", VK_TAB}, {"space", VK_SPACE}};
   std::istringstream names(keys);
   bool first = true;
   for (std::string name; names >> name; first = false) {
+    auto key = std::find_if(std::begin(kKeys), std::end(kKeys),
+                            [&name](const auto& known) { return name == known.first; });
+    ASSERT_NE(key, std::end(kKeys)) << "no key named " << name;
     if (!first) Sleep(150);
-    SendKey(VirtualKeyOf(name));
+    INPUT press[2] = {};
+    press[0].type = INPUT_KEYBOARD;
+    press[0].ki.wVk = key->second;
+    press[0].ki.wScan = static_cast<WORD>(MapVirtualKeyA(key->second, MAPVK_VK_TO_VSC));
+    press[1] = press[0];
+    press[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    EXPECT_EQ(SendInput(2, press, sizeof(INPUT)), 2u) << "SendInput error " << GetLastError();
   }
 }
 
@@ -231,13 +185,32 @@ void RunningProgram::PressKeys(const std::string& keys) {
   PressKeysIn(window_, keys);
 }
 
+// A click of the logical left button at the control's centre (in pixels of a
+// DPI-aware program). SendInput takes absolute positions in 65536ths of the
+// virtual screen; the middle of each pixel's share maps back to that pixel.
+// Its button events are of the physical buttons, which the system swaps for a
+// left-handed user (SM_SWAPBUTTON): the physical right one then clicks as the
+// left.
 void RunningProgram::ClickControl(int id) {
   HWND control = GetDlgItem(window_, id);
   ASSERT_NE(control, nullptr);
   RECT rect;
   GetWindowRect(control, &rect);
-  POINT centre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  const LONGLONG width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const LONGLONG height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  ASSERT_GT(width, 0);
+  ASSERT_GT(height, 0);
   // The click lands on whatever is topmost there: the window comes first.
   ASSERT_TRUE(BringToForeground(window_)) << "the window did not come to the foreground";
-  SendClickAt(centre);
+  const LONGLONG x = (rect.left + rect.right) / 2 - GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const LONGLONG y = (rect.top + rect.bottom) / 2 - GetSystemMetrics(SM_YVIRTUALSCREEN);
+  const bool swapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
+  INPUT click[3] = {};
+  for (INPUT& input : click) input.type = INPUT_MOUSE;
+  click[0].mi.dx = static_cast<LONG>((x * 65536 + 32768) / width);
+  click[0].mi.dy = static_cast<LONG>((y * 65536 + 32768) / height);
+  click[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
+  click[1].mi.dwFlags = swapped ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+  click[2].mi.dwFlags = swapped ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+  EXPECT_EQ(SendInput(3, click, sizeof(INPUT)), 3u) << "SendInput error " << GetLastError();
 }

@@ -51,9 +51,6 @@ class RunningProgram {
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
 
-  bool started() const {
-    return process_ != NULL;
-  }
   // The visible prompt window of this process, or NULL after timeoutMs.
   HWND WaitForWindow(DWORD timeoutMs = 30000);
   // True when the process ended within timeoutMs; its exit code goes to exitCode.

@@ -13,20 +13,15 @@
 
 static const char* marker;
 
-static void LeaveMarker(void) {
-  HANDLE file = CreateFileA(marker, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-}
-
 static LONG CALLBACK Vectored(EXCEPTION_POINTERS* exception) {
   (void)exception;
-  LeaveMarker();
+  HANDLE file = CreateFileA(marker, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
 static LONG WINAPI Unhandled(EXCEPTION_POINTERS* exception) {
-  (void)exception;
-  LeaveMarker();
+  Vectored(exception); /* leaves the marker too */
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
