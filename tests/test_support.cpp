@@ -28,22 +28,23 @@ std::string ProcessTag() {
 }
 
 std::string TempFolder(const std::string& leaf) {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof(temp), temp);
-  std::string folder = std::string(temp) + leaf;
+  const std::string folder = TempPath(leaf);
   CreateDirectoryA(folder.c_str(), NULL);
   return folder;
 }
 
-std::string ReadFileText(const std::string& path) {
-  HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return "";
-  char buffer[4096];
-  DWORD got = 0;
-  ReadFile(file, buffer, sizeof(buffer), &got, NULL);
-  CloseHandle(file);
-  return std::string(buffer, got);
+// The store key, created when missing, for writing; left NULL on a failure.
+void CreateStoreKey(const std::string& name, HKEY* key) {
+  HKEY created;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name)).c_str(), 0, NULL, 0,
+                            KEY_ALL_ACCESS, NULL, &created, NULL),
+            ERROR_SUCCESS);
+  *key = created;
+}
+
+void DeleteKey(HKEY root, const std::string& keyPath) {
+  RegDeleteTreeW(root, Widen(keyPath).c_str());
+  RegDeleteKeyW(root, Widen(keyPath).c_str());
 }
 
 // The tests' file types are the current user's, as an ordinary user registers
@@ -77,10 +78,7 @@ void RemoveFileType(const std::string& extension, const std::string& progId) {
       {HKEY_CURRENT_USER,
        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + extension}};
   if (!progId.empty()) keys.push_back({TypesRoot(), TypesPath(progId)});
-  for (const auto& [root, keyPath] : keys) {
-    RegDeleteTreeA(root, keyPath.c_str());
-    RegDeleteKeyA(root, keyPath.c_str());
-  }
+  for (const auto& [root, keyPath] : keys) DeleteKey(root, keyPath);
   HKEY toasts;
   if (RegOpenKeyExA(HKEY_CURRENT_USER,
                     "Software\\Microsoft\\Windows\\CurrentVersion\\ApplicationAssociationToasts", 0,
@@ -122,6 +120,24 @@ std::string Utf8(const std::wstring& text) {
   return utf8;
 }
 
+std::string ReadFileText(const std::string& path) {
+  std::string bytes;
+  HANDLE file =
+      CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+std::string TempPath(const std::string& name) {
+  char temp[MAX_PATH] = "";
+  GetTempPathA(sizeof(temp), temp);
+  return temp + name;
+}
+
 void WriteFileText(const std::string& path, const std::string& text) {
   HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
@@ -161,13 +177,16 @@ std::string StoreKeyPath(const std::string& name) {
   return "Software\\Varnolt\\" + name;
 }
 
+void DeleteUserKey(const std::string& keyPath) {
+  DeleteKey(HKEY_CURRENT_USER, keyPath);
+}
+
 TestStore::TestStore(const std::string& tag) : name_("handoff-test-" + tag + "-" + ProcessTag()) {
-  RegDeleteTreeW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str());
+  DeleteUserKey(StoreKeyPath(name_));
 }
 
 TestStore::~TestStore() {
-  RegDeleteTreeW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str());
-  RegDeleteKeyW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str());
+  DeleteUserKey(StoreKeyPath(name_));
 }
 
 bool TestStore::Exists() const {
@@ -179,10 +198,9 @@ void TestStore::SetDword(const char* valueName, DWORD value) const {
 }
 
 void TestStore::SetString(const char* valueName, const std::string& text) const {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str(), 0, NULL, 0,
-                            KEY_ALL_ACCESS, NULL, &key, NULL),
-            ERROR_SUCCESS);
+  HKEY key = NULL;
+  CreateStoreKey(name_, &key);
+  if (key == NULL) return;
   const std::wstring wide = Widen(text);
   ASSERT_EQ(RegSetValueExW(key, Widen(valueName).c_str(), 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(wide.c_str()),
@@ -192,10 +210,9 @@ void TestStore::SetString(const char* valueName, const std::string& text) const 
 }
 
 void TestStore::SetRaw(const char* valueName, DWORD type, const std::string& bytes) const {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str(), 0, NULL, 0,
-                            KEY_ALL_ACCESS, NULL, &key, NULL),
-            ERROR_SUCCESS);
+  HKEY key = NULL;
+  CreateStoreKey(name_, &key);
+  if (key == NULL) return;
   // Wine counts a NUL of its own when the byte after the data is 0, so the
   // data is passed with a non-zero byte behind it.
   std::string padded = bytes + '\x7f';
@@ -203,6 +220,13 @@ void TestStore::SetRaw(const char* valueName, DWORD type, const std::string& byt
                            static_cast<DWORD>(bytes.size())),
             ERROR_SUCCESS);
   RegCloseKey(key);
+}
+
+void TestStore::SetList(const std::vector<std::string>& entries) const {
+  SetDword("inscount", static_cast<DWORD>(entries.size()));
+  for (size_t i = 0; i < entries.size(); ++i) {
+    SetString(("ins" + std::to_string(i)).c_str(), entries[i]);
+  }
 }
 
 std::vector<RegistryValue> Snapshot(const std::string& keyPath) {
@@ -226,6 +250,14 @@ std::vector<RegistryValue> Snapshot(const std::string& keyPath) {
   std::sort(values.begin(), values.end(),
             [](const RegistryValue& a, const RegistryValue& b) { return a.name < b.name; });
   return values;
+}
+
+RegistryValue DwordValue(const std::string& name, DWORD value) {
+  return {name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof(value))};
+}
+
+RegistryValue StringValue(const std::string& name, const std::string& text) {
+  return {name, REG_SZ, std::string(text.c_str(), text.size() + 1)};
 }
 
 void PrintTo(const RegistryValue& value, std::ostream* out) {
@@ -384,36 +416,15 @@ std::vector<std::string> OpenRecorder::Opened(size_t expected, DWORD timeoutMs) 
 }
 
 OnlyWindowsEnvironment::OnlyWindowsEnvironment() {
-  // What Windows gives every process of a user, whoever starts it.
-  static const wchar_t* const kWindowsOwn[] = {L"ALLUSERSPROFILE",
-                                               L"APPDATA",
-                                               L"CommonProgramFiles",
-                                               L"CommonProgramFiles(x86)",
-                                               L"CommonProgramW6432",
-                                               L"COMPUTERNAME",
-                                               L"ComSpec",
-                                               L"LOCALAPPDATA",
-                                               L"NUMBER_OF_PROCESSORS",
-                                               L"OS",
-                                               L"Path",
-                                               L"PATHEXT",
-                                               L"PROCESSOR_ARCHITECTURE",
-                                               L"PROCESSOR_IDENTIFIER",
-                                               L"PROCESSOR_LEVEL",
-                                               L"PROCESSOR_REVISION",
-                                               L"ProgramData",
-                                               L"ProgramFiles",
-                                               L"ProgramFiles(x86)",
-                                               L"ProgramW6432",
-                                               L"PUBLIC",
-                                               L"SystemDrive",
-                                               L"SystemRoot",
-                                               L"TEMP",
-                                               L"TMP",
-                                               L"USERDOMAIN",
-                                               L"USERNAME",
-                                               L"USERPROFILE",
-                                               L"windir"};
+  // What Windows gives every process of a user, whoever starts it, each
+  // between spaces, in capitals for the comparison.
+  std::wstring windowsOwn =
+      L" ALLUSERSPROFILE APPDATA CommonProgramFiles CommonProgramFiles(x86)"
+      L" CommonProgramW6432 COMPUTERNAME ComSpec LOCALAPPDATA NUMBER_OF_PROCESSORS OS"
+      L" Path PATHEXT PROCESSOR_ARCHITECTURE PROCESSOR_IDENTIFIER PROCESSOR_LEVEL"
+      L" PROCESSOR_REVISION ProgramData ProgramFiles ProgramFiles(x86) ProgramW6432"
+      L" PUBLIC SystemDrive SystemRoot TEMP TMP USERDOMAIN USERNAME USERPROFILE windir ";
+  CharUpperW(&windowsOwn[0]);
   const bool wine = RunningUnderWine();
   wchar_t* block = GetEnvironmentStringsW();
   if (block == nullptr) {
@@ -426,7 +437,10 @@ OnlyWindowsEnvironment::OnlyWindowsEnvironment() {
     if (equals == nullptr) continue;
     std::wstring name(entry, equals - entry);
     bool keep = entry[0] == L'=' || (wine && _wcsnicmp(name.c_str(), L"WINE", 4) == 0);
-    for (const wchar_t* own : kWindowsOwn) keep = keep || _wcsicmp(name.c_str(), own) == 0;
+    std::wstring spaced = L" " + name + L" ";
+    CharUpperW(&spaced[0]);
+    keep = keep ||
+           (name.find(L' ') == std::wstring::npos && windowsOwn.find(spaced) != std::wstring::npos);
     if (!keep) removed_.push_back({name, equals + 1});
   }
   FreeEnvironmentStringsW(block);
@@ -597,10 +611,7 @@ bool ShellShowsErrorBoxes() {
   return !RunningUnderWine();
 }
 
-ScratchFolder::ScratchFolder(const std::string& leaf) {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof(temp), temp);
-  path_ = temp + leaf;
+ScratchFolder::ScratchFolder(const std::string& leaf) : path_(TempPath(leaf)) {
   RemoveFolder(path_);
   EXPECT_TRUE(CreateDirectoryW(Widen(path_).c_str(), NULL)) << path_;
 }
@@ -663,18 +674,6 @@ ULONG_PTR StackGuardOf(HANDLE process, DWORD guardRva) {
 }
 
 namespace {
-
-std::string ReadWholeFile(const std::string& path) {
-  std::string bytes;
-  HANDLE file =
-      CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
-}
 
 // A PE image in memory, read with every offset checked against its size.
 class ImageFile {
@@ -739,7 +738,7 @@ class ImageFile {
 }  // namespace
 
 bool CopyWithoutSecurityCookie(const std::string& from, const std::string& to, DWORD* guardRva) {
-  ImageFile image(ReadWholeFile(from));
+  ImageFile image(ReadFileText(from));
   IMAGE_NT_HEADERS* nt = image.Headers();
   if (nt == nullptr) {
     ADD_FAILURE() << from << " is no image of this architecture";
