@@ -43,7 +43,7 @@ bool FolderExists(const std::string& path) {
 }
 
 // A process of ours, ended by its handle if it outlives the test.
-class Process {
+class Process : NoCopy {
  public:
   Process() = default;
   ~Process() {
@@ -54,8 +54,6 @@ class Process {
     }
     CloseHandle(handle_);
   }
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
 
   bool Start(std::string command) {
     STARTUPINFOA startup = {};
@@ -75,9 +73,6 @@ class Process {
   }
   HANDLE handle() const {
     return handle_;
-  }
-  DWORD id() const {
-    return GetProcessId(handle_);
   }
   bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) const {
     if (WaitForSingleObject(handle_, timeoutMs) != WAIT_OBJECT_0) return false;
@@ -99,11 +94,11 @@ class Process {
 std::vector<DWORD> WaitForProcessesOf(const std::string& program, HANDLE whileRunning,
                                       DWORD timeoutMs = kStartTimeoutMs) {
   std::vector<DWORD> started;
-  for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(50)) {
+  WaitUntil(timeoutMs, 50, [&] {
     started = ProcessIdsOf(program);
-    if (!started.empty()) break;
-    if (whileRunning != NULL && WaitForSingleObject(whileRunning, 0) == WAIT_OBJECT_0) break;
-  }
+    return !started.empty() ||
+           (whileRunning != NULL && WaitForSingleObject(whileRunning, 0) == WAIT_OBJECT_0);
+  });
   return started;
 }
 
@@ -428,14 +423,9 @@ class InnoInstallerTest : public InstallerTest {
   // The folders in which the uninstaller runs a copy of itself.
   static std::vector<std::string> UninstallerCopies() {
     std::vector<std::string> copies;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(TempPath("iu-*.tmp").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return copies;
-    do {
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        copies.push_back(TempPath(found.cFileName));
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    for (const std::string& name : FindNames(TempPath("iu-*.tmp"), true)) {
+      copies.push_back(TempPath(name));
+    }
     return copies;
   }
   // Removes them once they have ended, within a limited time: under Wine the
@@ -444,22 +434,11 @@ class InnoInstallerTest : public InstallerTest {
   // left by an earlier run goes too.
   static void RemoveUninstallerCopies(DWORD timeoutMs) {
     for (const std::string& copy : UninstallerCopies()) {
-      for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(100)) {
+      WaitUntil(timeoutMs, 100, [&copy] {
         RemoveFolder(copy);
-        if (!FolderExists(copy)) break;
-      }
+        return !FolderExists(copy);
+      });
       EXPECT_FALSE(FolderExists(copy)) << "the uninstaller's copy did not end: " << copy;
-    }
-  }
-
-  // Until the files, the list and the uninstall entry are all gone, for a
-  // limited time: Inno Setup's uninstaller may finish after its first process
-  // has ended, as it goes on from a copy of itself so as to delete its own file.
-  void WaitUntilUninstalled(DWORD timeoutMs) const {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(100)) {
-      if (!FolderExists(installFolder_) && !KeyExists(storeKey_) && !KeyExists(uninstallKey_)) {
-        return;
-      }
     }
   }
 
@@ -497,7 +476,12 @@ TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesList
   ASSERT_TRUE(uninstaller.Start("\"" + installFolder_ +
                                 "\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART"));
   uninstaller.ExpectEndsWithZero(kUninstallTimeoutMs, "the uninstaller");
-  WaitUntilUninstalled(kUninstallTimeoutMs);
+  // Until the files, the list and the uninstall entry are all gone, for a
+  // limited time: Inno Setup's uninstaller may finish after its first process
+  // has ended, as it goes on from a copy of itself so as to delete its own file.
+  WaitUntil(kUninstallTimeoutMs, 100, [this] {
+    return !FolderExists(installFolder_) && !KeyExists(storeKey_) && !KeyExists(uninstallKey_);
+  });
   RemoveUninstallerCopies(kUninstallTimeoutMs);
   EXPECT_FALSE(FolderExists(installFolder_)) << "the files are left";
   EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -25,8 +26,15 @@ std::string Utf8(const std::wstring& text);
 // True under Wine, whose ntdll exports its version; false on Windows.
 bool RunningUnderWine();
 
+// Asks `done` until it says true, every pollMs, at least once and then for at
+// most timeoutMs; true when it did.
+bool WaitUntil(DWORD timeoutMs, DWORD pollMs, const std::function<bool()>& done);
+
 // The folder of this test program, where the programs it starts were built too.
 std::string ModuleFolder();
+// The names of the files that match this path, whose last part may hold
+// wildcards, sorted; of the folders instead when `folders`.
+std::vector<std::string> FindNames(const std::string& pattern, bool folders = false);
 // Removes the folder and the files directly in it.
 void RemoveFolder(const std::string& folder);
 // Creates or replaces the file with exactly this text.
