@@ -15,8 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -44,16 +42,8 @@ bool FolderExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-RegistryValue Dword(const char* name, DWORD value) {
-  return {name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof(value))};
-}
-
-RegistryValue Text(const char* name, const std::string& text) {
-  return {name, REG_SZ, std::string(text.c_str(), text.size() + 1)};
-}
-
 // A process of ours, ended by its handle if it outlives the test.
-class Process {
+class Process : NoCopy {
  public:
   Process() = default;
   ~Process() {
@@ -64,8 +54,6 @@ class Process {
     }
     CloseHandle(handle_);
   }
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
 
   bool Start(std::string command) {
     STARTUPINFOA startup = {};
@@ -86,17 +74,33 @@ class Process {
   HANDLE handle() const {
     return handle_;
   }
-  DWORD id() const {
-    return GetProcessId(handle_);
-  }
   bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) const {
     if (WaitForSingleObject(handle_, timeoutMs) != WAIT_OBJECT_0) return false;
     return GetExitCodeProcess(handle_, exitCode) != FALSE;
+  }
+  // The exit code as Windows has it, not cut to 8 bits as a Unix shell would.
+  void ExpectEndsWithZero(DWORD timeoutMs, const std::string& what) const {
+    DWORD exitCode = 99;
+    EXPECT_TRUE(WaitForExit(timeoutMs, &exitCode)) << what << " did not end";
+    EXPECT_EQ(exitCode, 0u) << what;
   }
 
  private:
   HANDLE handle_ = NULL;
 };
+
+// The processes of this program once one has started, waiting at most
+// timeoutMs, and no longer than `whileRunning` (when given) runs.
+std::vector<DWORD> WaitForProcessesOf(const std::string& program, HANDLE whileRunning,
+                                      DWORD timeoutMs = kStartTimeoutMs) {
+  std::vector<DWORD> started;
+  WaitUntil(timeoutMs, 50, [&] {
+    started = ProcessIdsOf(program);
+    return !started.empty() ||
+           (whileRunning != NULL && WaitForSingleObject(whileRunning, 0) == WAIT_OBJECT_0);
+  });
+  return started;
+}
 
 // The paths here are in the system's code page, as the list's checks read
 // it, and the shared helpers take UTF-8: the two agree on ASCII only.
@@ -120,13 +124,11 @@ class InstallerTest : public ::testing::Test {
         recorder_(fileExt) {
     if (!IsAscii(programsFolder_)) return;
     RemoveFolder(installFolder_);
-    RegDeleteTreeA(HKEY_CURRENT_USER, storeKey_.c_str());
-    RegDeleteKeyA(HKEY_CURRENT_USER, storeKey_.c_str());
+    DeleteUserKey(storeKey_);
   }
   ~InstallerTest() override {
     if (!IsAscii(programsFolder_)) return;
-    RegDeleteTreeA(HKEY_CURRENT_USER, storeKey_.c_str());
-    RegDeleteKeyA(HKEY_CURRENT_USER, storeKey_.c_str());
+    DeleteUserKey(storeKey_);
     RemoveFolder(installFolder_);
     // Only succeeds when empty, so another program's folder is never touched.
     if (!hadProgramsFolder_) RemoveDirectoryA(programsFolder_.c_str());
@@ -147,7 +149,8 @@ class InstallerTest : public ::testing::Test {
   // The install list of those files, in the order of Snapshot, by name.
   std::vector<RegistryValue> List() const {
     Files files = HandheldFiles();
-    return {Text("ins0", files[0]), Text("ins1", files[1]), Dword("inscount", 2)};
+    return {StringValue("ins0", files[0]), StringValue("ins1", files[1]),
+            DwordValue("inscount", 2)};
   }
 
   // The installed handoff.exe, which the installer runs: as a child of its
@@ -181,11 +184,7 @@ class InstallerTest : public ::testing::Test {
   // (see ExpectTheUserFinds), presses Ok, and checks that both files are
   // handed over in order and that the prompt ends with 0.
   void AnswerThePrompt(const Process& installer, bool inFront = true) {
-    std::vector<DWORD> started;
-    for (DWORD start = GetTickCount(); GetTickCount() - start < kStartTimeoutMs; Sleep(50)) {
-      started = ProcessIdsOf(InstalledHandoff());
-      if (!started.empty() || WaitForSingleObject(installer.handle(), 0) == WAIT_OBJECT_0) break;
-    }
+    std::vector<DWORD> started = WaitForProcessesOf(InstalledHandoff(), installer.handle());
     ASSERT_EQ(started.size(), 1u) << "the installer did not start handoff.exe";
     Process handoff;
     ASSERT_TRUE(handoff.Open(started[0]));
@@ -206,9 +205,7 @@ class InstallerTest : public ::testing::Test {
     PressKeysIn(window, "Return");
     EXPECT_EQ(recorder_.Opened(2), HandheldFiles());
 
-    DWORD exitCode = 99;
-    EXPECT_TRUE(handoff.WaitForExit(kExitTimeoutMs, &exitCode)) << "the prompt stayed open";
-    EXPECT_EQ(exitCode, 0u);
+    handoff.ExpectEndsWithZero(kExitTimeoutMs, "the prompt");
     EXPECT_FALSE(IsWindow(window));
   }
 
@@ -226,10 +223,7 @@ TEST_F(InstallerTest, SilentInstallRunsThePromptAndOkHandsBothFilesOverInOrder) 
   Process installer;
   ASSERT_TRUE(installer.Start("\"" + ModuleFolder() + "\\" + INSTALLER_FILE + "\" /S"));
   ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
-
-  DWORD exitCode = 99;
-  EXPECT_TRUE(installer.WaitForExit(kExitTimeoutMs, &exitCode)) << "the installer did not end";
-  EXPECT_EQ(exitCode, 0u);
+  installer.ExpectEndsWithZero(kExitTimeoutMs, "the installer");
   EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
 }
 
@@ -261,20 +255,14 @@ class MsiInstallerTest : public InstallerTest {
   // Waits for msiexec to end with 0, which must come without a further prompt:
   // a handoff.exe that it starts is a failure, and is ended.
   void ExpectEndWithoutPrompt(const Process& msiexec, const std::string& what) const {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < kUninstallTimeoutMs; Sleep(50)) {
-      std::vector<DWORD> started = ProcessIdsOf(InstalledHandoff());
-      if (!started.empty()) {
-        ADD_FAILURE() << "msiexec " << what << " ran handoff.exe";
-        Process handoff;  // ended here, so that msiexec can end too
-        handoff.Open(started[0]);
-        break;
-      }
-      if (WaitForSingleObject(msiexec.handle(), 0) == WAIT_OBJECT_0) break;
+    std::vector<DWORD> started =
+        WaitForProcessesOf(InstalledHandoff(), msiexec.handle(), kUninstallTimeoutMs);
+    if (!started.empty()) {
+      ADD_FAILURE() << "msiexec " << what << " ran handoff.exe";
+      Process handoff;  // ended here, so that msiexec can end too
+      handoff.Open(started[0]);
     }
-    // The exit code as Windows has it, not cut to 8 bits as a Unix shell would.
-    DWORD exitCode = 99;
-    EXPECT_TRUE(msiexec.WaitForExit(kUninstallTimeoutMs, &exitCode)) << "msiexec did not end";
-    EXPECT_EQ(exitCode, 0u) << "msiexec " << what;
+    msiexec.ExpectEndsWithZero(kUninstallTimeoutMs, "msiexec " + what);
   }
   // Runs msiexec on the package to its end, which must come without a prompt.
   void RunWithoutPrompt(const char* action, const std::string& uiLevel = "/qn") const {
@@ -331,13 +319,10 @@ INSTANTIATE_TEST_SUITE_P(UiLevels, MsiUiLevelTest, ::testing::Values("/qb", "/qr
                            return std::string(info.param + 1);  // "qb", "qr"
                          });
 
-// Runs a console program of Windows' to its end and returns its exit code, or
-// -1 when it did not start or end.
-long RunToEnd(const std::string& command) {
-  Process process;
-  DWORD exitCode = 0;
-  if (!process.Start(command) || !process.WaitForExit(kUninstallTimeoutMs, &exitCode)) return -1;
-  return static_cast<long>(exitCode);
+// Runs a console program of Windows' to its end: true when it ended with 0.
+bool Succeeds(const std::string& command) {
+  DWORD exitCode = 1;
+  return RunToEnd(command, kUninstallTimeoutMs, &exitCode) && exitCode == 0;
 }
 
 // A task of the Task Scheduler that starts handoff.exe, as a deployment may
@@ -348,11 +333,11 @@ class ScheduledPrompt {
   explicit ScheduledPrompt(const std::string& name) : name_(name) {
     // Once, at a time of day already past (so it runs only when asked to), for
     // this user while logged on (/it), which an ordinary user may create.
-    created_ = RunToEnd("schtasks.exe /create /f /it /sc once /st 00:00 /tn \"" + name_ +
-                        "\" /tr \"\\\"" + Program() + "\\\" " + name_ + "\"") == 0;
+    created_ = Succeeds("schtasks.exe /create /f /it /sc once /st 00:00 /tn \"" + name_ +
+                        "\" /tr \"\\\"" + Program() + "\\\" " + name_ + "\"");
   }
   ~ScheduledPrompt() {
-    if (created_) RunToEnd("schtasks.exe /delete /f /tn \"" + name_ + "\"");
+    if (created_) Succeeds("schtasks.exe /delete /f /tn \"" + name_ + "\"");
   }
   ScheduledPrompt(const ScheduledPrompt&) = delete;
   ScheduledPrompt& operator=(const ScheduledPrompt&) = delete;
@@ -364,7 +349,7 @@ class ScheduledPrompt {
     return created_;
   }
   bool Run() const {
-    return RunToEnd("schtasks.exe /run /tn \"" + name_ + "\"") == 0;
+    return Succeeds("schtasks.exe /run /tn \"" + name_ + "\"");
   }
 
  private:
@@ -387,11 +372,7 @@ TEST(PromptInTheBackgroundTest, StartedByAScheduledTaskItFlashesItsTaskbarButton
   ASSERT_TRUE(BringToForeground(watch.hwnd())) << "the test's window did not come to the front";
   ASSERT_TRUE(task.Run()) << "schtasks could not run the task";
 
-  std::vector<DWORD> started;
-  for (DWORD start = GetTickCount(); started.empty() && GetTickCount() - start < kStartTimeoutMs;
-       Sleep(50)) {
-    started = ProcessIdsOf(ScheduledPrompt::Program());
-  }
+  std::vector<DWORD> started = WaitForProcessesOf(ScheduledPrompt::Program(), NULL);
   ASSERT_EQ(started.size(), 1u) << "the task did not start handoff.exe";
   Process handoff;  // ended by the test: it never presses Ok
   ASSERT_TRUE(handoff.Open(started[0]));
@@ -417,12 +398,10 @@ class InnoInstallerTest : public InstallerTest {
       : InstallerTest(INNO_PRODUCT, INNO_STORE, INNO_FILE_EXT),
         uninstallKey_("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" INNO_APP_ID
                       "_is1") {
-    RegDeleteTreeA(HKEY_CURRENT_USER, uninstallKey_.c_str());
-    RegDeleteKeyA(HKEY_CURRENT_USER, uninstallKey_.c_str());
+    DeleteUserKey(uninstallKey_);
   }
   ~InnoInstallerTest() override {
-    RegDeleteTreeA(HKEY_CURRENT_USER, uninstallKey_.c_str());
-    RegDeleteKeyA(HKEY_CURRENT_USER, uninstallKey_.c_str());
+    DeleteUserKey(uninstallKey_);
     DeleteFileA(setupLog_.c_str());
   }
 
@@ -437,22 +416,16 @@ class InnoInstallerTest : public InstallerTest {
   // What Setup did, for the failure's report.
   void TearDown() override {
     if (!HasFailure()) return;
-    std::ifstream log(setupLog_, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-    ADD_FAILURE() << "Setup's log, " << setupLog_ << ":\n" << (log ? text : "(none)");
+    const std::string text = ReadFileText(setupLog_);
+    ADD_FAILURE() << "Setup's log, " << setupLog_ << ":\n" << (text.empty() ? "(none)" : text);
   }
 
   // The folders in which the uninstaller runs a copy of itself.
   static std::vector<std::string> UninstallerCopies() {
     std::vector<std::string> copies;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(TempFile("iu-*.tmp").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return copies;
-    do {
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        copies.push_back(TempFile(found.cFileName));
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    for (const std::string& name : FindNames(TempPath("iu-*.tmp"), true)) {
+      copies.push_back(TempPath(name));
+    }
     return copies;
   }
   // Removes them once they have ended, within a limited time: under Wine the
@@ -461,34 +434,17 @@ class InnoInstallerTest : public InstallerTest {
   // left by an earlier run goes too.
   static void RemoveUninstallerCopies(DWORD timeoutMs) {
     for (const std::string& copy : UninstallerCopies()) {
-      for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(100)) {
+      WaitUntil(timeoutMs, 100, [&copy] {
         RemoveFolder(copy);
-        if (!FolderExists(copy)) break;
-      }
+        return !FolderExists(copy);
+      });
       EXPECT_FALSE(FolderExists(copy)) << "the uninstaller's copy did not end: " << copy;
-    }
-  }
-
-  static std::string TempFile(const char* name) {
-    char folder[MAX_PATH] = "";
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + name;
-  }
-
-  // Until the files, the list and the uninstall entry are all gone, for a
-  // limited time: Inno Setup's uninstaller may finish after its first process
-  // has ended, as it goes on from a copy of itself so as to delete its own file.
-  void WaitUntilUninstalled(DWORD timeoutMs) const {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(100)) {
-      if (!FolderExists(installFolder_) && !KeyExists(storeKey_) && !KeyExists(uninstallKey_)) {
-        return;
-      }
     }
   }
 
   const std::string uninstallKey_;
   // Setup writes it from its start: a Setup that ends without one never ran.
-  const std::string setupLog_ = TempFile("handoff-inno-setup.log");
+  const std::string setupLog_ = TempPath("handoff-inno-setup.log");
 };
 
 TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesListAndEntry) {
@@ -512,20 +468,20 @@ TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesList
                     "this Wine cannot start 32-bit programs";
   }
   ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
-  exitCode = 99;
-  EXPECT_TRUE(installer.WaitForExit(kExitTimeoutMs, &exitCode)) << "the installer did not end";
-  EXPECT_EQ(exitCode, 0u);
+  installer.ExpectEndsWithZero(kExitTimeoutMs, "the installer");
   EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
   ASSERT_TRUE(KeyExists(uninstallKey_)) << "no uninstall entry";
 
   Process uninstaller;
   ASSERT_TRUE(uninstaller.Start("\"" + installFolder_ +
                                 "\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART"));
-  exitCode = 99;
-  EXPECT_TRUE(uninstaller.WaitForExit(kUninstallTimeoutMs, &exitCode))
-      << "the uninstaller did not end";
-  EXPECT_EQ(exitCode, 0u);
-  WaitUntilUninstalled(kUninstallTimeoutMs);
+  uninstaller.ExpectEndsWithZero(kUninstallTimeoutMs, "the uninstaller");
+  // Until the files, the list and the uninstall entry are all gone, for a
+  // limited time: Inno Setup's uninstaller may finish after its first process
+  // has ended, as it goes on from a copy of itself so as to delete its own file.
+  WaitUntil(kUninstallTimeoutMs, 100, [this] {
+    return !FolderExists(installFolder_) && !KeyExists(storeKey_) && !KeyExists(uninstallKey_);
+  });
   RemoveUninstallerCopies(kUninstallTimeoutMs);
   EXPECT_FALSE(FolderExists(installFolder_)) << "the files are left";
   EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";

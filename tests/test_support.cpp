@@ -13,6 +13,12 @@
 
 namespace {
 
+// Writes the file and returns its path.
+std::string MakeIn(const std::string& path, const std::string& text) {
+  WriteFileText(path, text);
+  return path;
+}
+
 // The key under HKEY_CURRENT_USER opened for reading, or NULL when it is missing.
 HKEY OpenUserKey(const std::string& keyPath) {
   HKEY key;
@@ -28,22 +34,23 @@ std::string ProcessTag() {
 }
 
 std::string TempFolder(const std::string& leaf) {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof(temp), temp);
-  std::string folder = std::string(temp) + leaf;
+  const std::string folder = TempPath(leaf);
   CreateDirectoryA(folder.c_str(), NULL);
   return folder;
 }
 
-std::string ReadFileText(const std::string& path) {
-  HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return "";
-  char buffer[4096];
-  DWORD got = 0;
-  ReadFile(file, buffer, sizeof(buffer), &got, NULL);
-  CloseHandle(file);
-  return std::string(buffer, got);
+// The store key, created when missing, for writing; left NULL on a failure.
+void CreateStoreKey(const std::string& name, HKEY* key) {
+  HKEY created;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name)).c_str(), 0, NULL, 0,
+                            KEY_ALL_ACCESS, NULL, &created, NULL),
+            ERROR_SUCCESS);
+  *key = created;
+}
+
+void DeleteKey(HKEY root, const std::string& keyPath) {
+  RegDeleteTreeW(root, Widen(keyPath).c_str());
+  RegDeleteKeyW(root, Widen(keyPath).c_str());
 }
 
 // The tests' file types are the current user's, as an ordinary user registers
@@ -77,10 +84,7 @@ void RemoveFileType(const std::string& extension, const std::string& progId) {
       {HKEY_CURRENT_USER,
        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + extension}};
   if (!progId.empty()) keys.push_back({TypesRoot(), TypesPath(progId)});
-  for (const auto& [root, keyPath] : keys) {
-    RegDeleteTreeA(root, keyPath.c_str());
-    RegDeleteKeyA(root, keyPath.c_str());
-  }
+  for (const auto& [root, keyPath] : keys) DeleteKey(root, keyPath);
   HKEY toasts;
   if (RegOpenKeyExA(HKEY_CURRENT_USER,
                     "Software\\Microsoft\\Windows\\CurrentVersion\\ApplicationAssociationToasts", 0,
@@ -122,12 +126,37 @@ std::string Utf8(const std::wstring& text) {
   return utf8;
 }
 
+std::string ReadFileText(const std::string& path) {
+  std::string bytes;
+  HANDLE file =
+      CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+std::string TempPath(const std::string& name) {
+  char temp[MAX_PATH] = "";
+  GetTempPathA(sizeof(temp), temp);
+  return temp + name;
+}
+
 void WriteFileText(const std::string& path, const std::string& text) {
   HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
   DWORD written = 0;
   WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
   CloseHandle(file);
+}
+
+bool WaitUntil(DWORD timeoutMs, DWORD pollMs, const std::function<bool()>& done) {
+  for (DWORD start = GetTickCount();; Sleep(pollMs)) {
+    if (done()) return true;
+    if (GetTickCount() - start >= timeoutMs) return false;
+  }
 }
 
 bool RunningUnderWine() {
@@ -142,32 +171,42 @@ std::string ModuleFolder() {
   return folder.substr(0, folder.find_last_of('\\'));
 }
 
-void RemoveFolder(const std::string& folder) {
-  const std::wstring wide = Widen(folder);
+std::vector<std::string> FindNames(const std::string& pattern, bool folders) {
+  std::vector<std::string> names;
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((wide + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW((wide + L"\\" + found.cFileName).c_str());
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+  HANDLE search = FindFirstFileW(Widen(pattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folders) {
+      names.push_back(Utf8(found.cFileName));
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void RemoveFolder(const std::string& folder) {
+  for (const std::string& name : FindNames(folder + "\\*")) {
+    DeleteFileW(Widen(folder + "\\" + name).c_str());
   }
-  RemoveDirectoryW(wide.c_str());
+  RemoveDirectoryW(Widen(folder).c_str());
 }
 
 std::string StoreKeyPath(const std::string& name) {
   return "Software\\Varnolt\\" + name;
 }
 
+void DeleteUserKey(const std::string& keyPath) {
+  DeleteKey(HKEY_CURRENT_USER, keyPath);
+}
+
 TestStore::TestStore(const std::string& tag) : name_("handoff-test-" + tag + "-" + ProcessTag()) {
-  RegDeleteTreeW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str());
+  DeleteUserKey(StoreKeyPath(name_));
 }
 
 TestStore::~TestStore() {
-  RegDeleteTreeW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str());
-  RegDeleteKeyW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str());
+  DeleteUserKey(StoreKeyPath(name_));
 }
 
 bool TestStore::Exists() const {
@@ -179,10 +218,9 @@ void TestStore::SetDword(const char* valueName, DWORD value) const {
 }
 
 void TestStore::SetString(const char* valueName, const std::string& text) const {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str(), 0, NULL, 0,
-                            KEY_ALL_ACCESS, NULL, &key, NULL),
-            ERROR_SUCCESS);
+  HKEY key = NULL;
+  CreateStoreKey(name_, &key);
+  if (key == NULL) return;
   const std::wstring wide = Widen(text);
   ASSERT_EQ(RegSetValueExW(key, Widen(valueName).c_str(), 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(wide.c_str()),
@@ -192,10 +230,9 @@ void TestStore::SetString(const char* valueName, const std::string& text) const 
 }
 
 void TestStore::SetRaw(const char* valueName, DWORD type, const std::string& bytes) const {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name_)).c_str(), 0, NULL, 0,
-                            KEY_ALL_ACCESS, NULL, &key, NULL),
-            ERROR_SUCCESS);
+  HKEY key = NULL;
+  CreateStoreKey(name_, &key);
+  if (key == NULL) return;
   // Wine counts a NUL of its own when the byte after the data is 0, so the
   // data is passed with a non-zero byte behind it.
   std::string padded = bytes + '\x7f';
@@ -203,6 +240,13 @@ void TestStore::SetRaw(const char* valueName, DWORD type, const std::string& byt
                            static_cast<DWORD>(bytes.size())),
             ERROR_SUCCESS);
   RegCloseKey(key);
+}
+
+void TestStore::SetList(const std::vector<std::string>& entries) const {
+  SetDword("inscount", static_cast<DWORD>(entries.size()));
+  for (size_t i = 0; i < entries.size(); ++i) {
+    SetString(("ins" + std::to_string(i)).c_str(), entries[i]);
+  }
 }
 
 std::vector<RegistryValue> Snapshot(const std::string& keyPath) {
@@ -226,6 +270,14 @@ std::vector<RegistryValue> Snapshot(const std::string& keyPath) {
   std::sort(values.begin(), values.end(),
             [](const RegistryValue& a, const RegistryValue& b) { return a.name < b.name; });
   return values;
+}
+
+RegistryValue DwordValue(const std::string& name, DWORD value) {
+  return {name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof(value))};
+}
+
+RegistryValue StringValue(const std::string& name, const std::string& text) {
+  return {name, REG_SZ, std::string(text.c_str(), text.size() + 1)};
 }
 
 void PrintTo(const RegistryValue& value, std::ostream* out) {
@@ -269,11 +321,10 @@ std::vector<std::string> Subkeys(const std::string& keyPath) {
 std::vector<std::string> StoreKeysNamedFrom(const std::vector<std::string>& names) {
   std::vector<std::string> found;
   for (const std::string& key : Subkeys("Software\\Varnolt")) {
-    for (const std::string& name : names) {
-      if (!key.empty() && name.compare(0, key.size(), key) == 0) {
-        found.push_back(key);
-        break;
-      }
+    if (!key.empty() && std::any_of(names.begin(), names.end(), [&key](const std::string& name) {
+          return name.compare(0, key.size(), key) == 0;
+        })) {
+      found.push_back(key);
     }
   }
   return found;
@@ -328,9 +379,7 @@ OpenRecorder::~OpenRecorder() {
 }
 
 std::string OpenRecorder::MakeFile(const std::string& stem, const std::string& text) {
-  std::string path = folder_ + "\\" + stem + extension_;
-  WriteFileText(path, text.empty() ? stem : text);
-  return path;
+  return MakeIn(folder_ + "\\" + stem + extension_, text.empty() ? stem : text);
 }
 
 std::string OpenRecorder::MissingFile(const std::string& stem) const {
@@ -338,15 +387,11 @@ std::string OpenRecorder::MissingFile(const std::string& stem) const {
 }
 
 std::string OpenRecorder::MakeUnassociatedFile(const std::string& stem) {
-  std::string path = folder_ + "\\" + stem + ".nohandler" + ProcessTag();
-  WriteFileText(path, stem);
-  return path;
+  return MakeIn(folder_ + "\\" + stem + ".nohandler" + ProcessTag(), stem);
 }
 
 std::string OpenRecorder::MakeRefusedFile(const std::string& stem) {
-  std::string path = folder_ + "\\" + stem + refusedExtension_;
-  WriteFileText(path, stem);
-  return path;
+  return MakeIn(folder_ + "\\" + stem + refusedExtension_, stem);
 }
 
 std::vector<std::string> OpenRecorder::Opened(size_t expected, DWORD timeoutMs) const {
@@ -355,22 +400,13 @@ std::vector<std::string> OpenRecorder::Opened(size_t expected, DWORD timeoutMs) 
   DWORD start = GetTickCount();
   DWORD settledAt = 0;
   for (;;) {
-    records.clear();
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((recordFolder_ + "\\*.rec").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        records.push_back(found.cFileName);
-      } while (FindNextFileA(search, &found));
-      FindClose(search);
-    }
+    records = FindNames(recordFolder_ + "\\*.rec");
     DWORD now = GetTickCount();
     if (records.size() >= expected && settledAt == 0) settledAt = now;
     if (settledAt != 0 && now - settledAt >= settleMs) break;
     if (now - start >= timeoutMs + settleMs) break;
     Sleep(50);
   }
-  std::sort(records.begin(), records.end());
   std::vector<std::string> opened;
   for (const std::string& record : records) {
     // The path, the verb and the show command, a line each.
@@ -384,36 +420,15 @@ std::vector<std::string> OpenRecorder::Opened(size_t expected, DWORD timeoutMs) 
 }
 
 OnlyWindowsEnvironment::OnlyWindowsEnvironment() {
-  // What Windows gives every process of a user, whoever starts it.
-  static const wchar_t* const kWindowsOwn[] = {L"ALLUSERSPROFILE",
-                                               L"APPDATA",
-                                               L"CommonProgramFiles",
-                                               L"CommonProgramFiles(x86)",
-                                               L"CommonProgramW6432",
-                                               L"COMPUTERNAME",
-                                               L"ComSpec",
-                                               L"LOCALAPPDATA",
-                                               L"NUMBER_OF_PROCESSORS",
-                                               L"OS",
-                                               L"Path",
-                                               L"PATHEXT",
-                                               L"PROCESSOR_ARCHITECTURE",
-                                               L"PROCESSOR_IDENTIFIER",
-                                               L"PROCESSOR_LEVEL",
-                                               L"PROCESSOR_REVISION",
-                                               L"ProgramData",
-                                               L"ProgramFiles",
-                                               L"ProgramFiles(x86)",
-                                               L"ProgramW6432",
-                                               L"PUBLIC",
-                                               L"SystemDrive",
-                                               L"SystemRoot",
-                                               L"TEMP",
-                                               L"TMP",
-                                               L"USERDOMAIN",
-                                               L"USERNAME",
-                                               L"USERPROFILE",
-                                               L"windir"};
+  // What Windows gives every process of a user, whoever starts it, each
+  // between spaces, in capitals for the comparison.
+  std::wstring windowsOwn =
+      L" ALLUSERSPROFILE APPDATA CommonProgramFiles CommonProgramFiles(x86)"
+      L" CommonProgramW6432 COMPUTERNAME ComSpec LOCALAPPDATA NUMBER_OF_PROCESSORS OS"
+      L" Path PATHEXT PROCESSOR_ARCHITECTURE PROCESSOR_IDENTIFIER PROCESSOR_LEVEL"
+      L" PROCESSOR_REVISION ProgramData ProgramFiles ProgramFiles(x86) ProgramW6432"
+      L" PUBLIC SystemDrive SystemRoot TEMP TMP USERDOMAIN USERNAME USERPROFILE windir ";
+  CharUpperW(&windowsOwn[0]);
   const bool wine = RunningUnderWine();
   wchar_t* block = GetEnvironmentStringsW();
   if (block == nullptr) {
@@ -426,7 +441,10 @@ OnlyWindowsEnvironment::OnlyWindowsEnvironment() {
     if (equals == nullptr) continue;
     std::wstring name(entry, equals - entry);
     bool keep = entry[0] == L'=' || (wine && _wcsnicmp(name.c_str(), L"WINE", 4) == 0);
-    for (const wchar_t* own : kWindowsOwn) keep = keep || _wcsicmp(name.c_str(), own) == 0;
+    std::wstring spaced = L" " + name + L" ";
+    CharUpperW(&spaced[0]);
+    keep = keep ||
+           (name.find(L' ') == std::wstring::npos && windowsOwn.find(spaced) != std::wstring::npos);
     if (!keep) removed_.push_back({name, equals + 1});
   }
   FreeEnvironmentStringsW(block);
@@ -454,18 +472,21 @@ ShellFlashWatch::~ShellFlashWatch() {
 }
 
 bool ShellFlashWatch::Flashed(HWND window, DWORD timeoutMs) const {
-  for (DWORD start = GetTickCount();; Sleep(20)) {
+  return WaitUntil(timeoutMs, 20, [this, window] {
     const LONG recorded = flashCount_;
-    const LONG count = recorded < kMaxFlashes ? recorded : kMaxFlashes;
-    for (LONG i = 0; i < count; ++i) {
-      if (flashed_[i] == window) return true;
-    }
-    if (GetTickCount() - start >= timeoutMs) return false;
-  }
+    const LONG count = std::min(recorded, kMaxFlashes);
+    return std::find(flashed_, flashed_ + count, window) != flashed_ + count;
+  });
 }
+
+namespace {
+// The watch whose window this thread runs (see ShellFlashWatch::Run).
+thread_local ShellFlashWatch* watchOfThisThread = nullptr;
+}  // namespace
 
 DWORD WINAPI ShellFlashWatch::Run(void* self) {
   ShellFlashWatch* watch = static_cast<ShellFlashWatch*>(self);
+  watchOfThisThread = watch;
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = GetModuleHandleA(NULL);
@@ -489,22 +510,14 @@ DWORD WINAPI ShellFlashWatch::Run(void* self) {
 
 LRESULT CALLBACK ShellFlashWatch::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                                              LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    SetWindowLongPtrA(
-        hwnd, GWLP_USERDATA,
-        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
-  }
-  ShellFlashWatch* watch =
-      reinterpret_cast<ShellFlashWatch*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  ShellFlashWatch* watch = watchOfThisThread;
   // HSHELL_FLASH is HSHELL_REDRAW with the high bit: a redraw that flashes.
   const WPARAM kShellFlash = HSHELL_REDRAW | 0x8000;
   if (watch != nullptr && message == watch->shellHookMessage_ && message != 0) {
-    if (wParam == kShellFlash) {
-      const LONG slot = watch->flashCount_;
-      if (slot < kMaxFlashes) {
-        watch->flashed_[slot] = reinterpret_cast<HWND>(lParam);
-        InterlockedIncrement(&watch->flashCount_);
-      }
+    const LONG slot = watch->flashCount_;
+    if (wParam == kShellFlash && slot < kMaxFlashes) {
+      watch->flashed_[slot] = reinterpret_cast<HWND>(lParam);
+      InterlockedIncrement(&watch->flashCount_);
     }
     return 0;
   }
@@ -554,9 +567,7 @@ ShellErrorBoxes::~ShellErrorBoxes() {
 }
 
 int ShellErrorBoxes::Dismissed(int expected, DWORD timeoutMs) const {
-  for (DWORD start = GetTickCount(); dismissed_ < expected && GetTickCount() - start < timeoutMs;) {
-    Sleep(20);
-  }
+  WaitUntil(timeoutMs, 20, [this, expected] { return dismissed_ >= expected; });
   return dismissed_;
 }
 
@@ -597,10 +608,7 @@ bool ShellShowsErrorBoxes() {
   return !RunningUnderWine();
 }
 
-ScratchFolder::ScratchFolder(const std::string& leaf) {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof(temp), temp);
-  path_ = temp + leaf;
+ScratchFolder::ScratchFolder(const std::string& leaf) : path_(TempPath(leaf)) {
   RemoveFolder(path_);
   EXPECT_TRUE(CreateDirectoryW(Widen(path_).c_str(), NULL)) << path_;
 }
@@ -664,45 +672,35 @@ ULONG_PTR StackGuardOf(HANDLE process, DWORD guardRva) {
 
 namespace {
 
-std::string ReadWholeFile(const std::string& path) {
-  std::string bytes;
-  HANDLE file =
-      CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
-}
-
 // A PE image in memory, read with every offset checked against its size.
 class ImageFile {
  public:
   explicit ImageFile(std::string bytes) : bytes_(std::move(bytes)) {}
 
+  // `length` bytes at this offset of the file; nullptr when they are not all in it.
   template <class T>
-  T* At(size_t offset) {
-    return offset <= bytes_.size() && sizeof(T) <= bytes_.size() - offset
+  T* At(size_t offset, size_t length = sizeof(T)) {
+    return offset <= bytes_.size() && length <= bytes_.size() - offset
                ? reinterpret_cast<T*>(&bytes_[offset])
                : nullptr;
   }
-  // The file offset of an RVA inside one of the sections; 0 when in none.
-  size_t OffsetOf(DWORD rva, size_t length) {
+  // The same at an RVA, with all the bytes inside one of the sections.
+  template <class T>
+  T* AtRva(DWORD rva, size_t length = sizeof(T)) {
     IMAGE_NT_HEADERS* nt = Headers();
-    if (nt == nullptr) return 0;
+    if (nt == nullptr || rva == 0) return nullptr;
     const size_t sections = reinterpret_cast<BYTE*>(&nt->OptionalHeader) - At<BYTE>(0) +
                             nt->FileHeader.SizeOfOptionalHeader;
     for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
       const IMAGE_SECTION_HEADER* section =
           At<IMAGE_SECTION_HEADER>(sections + i * sizeof(IMAGE_SECTION_HEADER));
-      if (section == nullptr) return 0;
+      if (section == nullptr) return nullptr;
       if (rva >= section->VirtualAddress &&
           rva - section->VirtualAddress + length <= section->SizeOfRawData) {
-        return section->PointerToRawData + (rva - section->VirtualAddress);
+        return At<T>(section->PointerToRawData + (rva - section->VirtualAddress), length);
       }
     }
-    return 0;
+    return nullptr;
   }
   // The headers, when this is an image of this build's architecture.
   IMAGE_NT_HEADERS* Headers() {
@@ -739,7 +737,7 @@ class ImageFile {
 }  // namespace
 
 bool CopyWithoutSecurityCookie(const std::string& from, const std::string& to, DWORD* guardRva) {
-  ImageFile image(ReadWholeFile(from));
+  ImageFile image(ReadFileText(from));
   IMAGE_NT_HEADERS* nt = image.Headers();
   if (nt == nullptr) {
     ADD_FAILURE() << from << " is no image of this architecture";
@@ -749,11 +747,9 @@ bool CopyWithoutSecurityCookie(const std::string& from, const std::string& to, D
       nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
   const DWORD fieldRva = configEntry.VirtualAddress +
                          static_cast<DWORD>(offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, SecurityCookie));
-  const size_t configAt =
-      image.OffsetOf(configEntry.VirtualAddress, sizeof(IMAGE_LOAD_CONFIG_DIRECTORY));
   IMAGE_LOAD_CONFIG_DIRECTORY* config =
-      configAt == 0 ? nullptr : image.At<IMAGE_LOAD_CONFIG_DIRECTORY>(configAt);
-  if (configEntry.VirtualAddress == 0 || config == nullptr ||
+      image.AtRva<IMAGE_LOAD_CONFIG_DIRECTORY>(configEntry.VirtualAddress);
+  if (config == nullptr ||
       config->Size < offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, SecurityCookie) + sizeof(ULONG_PTR) ||
       config->SecurityCookie <= nt->OptionalHeader.ImageBase) {
     ADD_FAILURE() << from << " names no security cookie in its load configuration";
@@ -766,15 +762,16 @@ bool CopyWithoutSecurityCookie(const std::string& from, const std::string& to, D
   const IMAGE_DATA_DIRECTORY relocations =
       nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
   for (DWORD done = 0; done + sizeof(IMAGE_BASE_RELOCATION) <= relocations.Size;) {
-    const size_t blockAt = image.OffsetOf(relocations.VirtualAddress + done, 8);
-    IMAGE_BASE_RELOCATION* block =
-        blockAt == 0 ? nullptr : image.At<IMAGE_BASE_RELOCATION>(blockAt);
+    const DWORD blockRva = relocations.VirtualAddress + done;
+    IMAGE_BASE_RELOCATION* block = image.AtRva<IMAGE_BASE_RELOCATION>(blockRva);
     if (block == nullptr || block->SizeOfBlock < sizeof(IMAGE_BASE_RELOCATION)) break;
-    for (DWORD at = sizeof(IMAGE_BASE_RELOCATION); at + 2 <= block->SizeOfBlock; at += 2) {
-      WORD* fixup = image.At<WORD>(blockAt + at);
-      if (fixup != nullptr && block->VirtualAddress + (*fixup & 0x0FFF) == fieldRva &&
-          (*fixup >> 12) != IMAGE_REL_BASED_ABSOLUTE) {
-        *fixup = 0;
+    // The block's fixups, a WORD each, follow its header.
+    WORD* words = image.AtRva<WORD>(blockRva, block->SizeOfBlock);
+    if (words == nullptr) break;
+    for (DWORD at = sizeof(IMAGE_BASE_RELOCATION) / 2; at < block->SizeOfBlock / 2; ++at) {
+      if (block->VirtualAddress + (words[at] & 0x0FFF) == fieldRva &&
+          (words[at] >> 12) != IMAGE_REL_BASED_ABSOLUTE) {
+        words[at] = 0;
       }
     }
     done += block->SizeOfBlock;

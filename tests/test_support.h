@@ -4,10 +4,18 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
+
+// The helpers below that own a window, a thread, a key or a folder are not copied.
+struct NoCopy {
+  NoCopy() = default;
+  NoCopy(const NoCopy&) = delete;
+  NoCopy& operator=(const NoCopy&) = delete;
+};
 
 // Names, paths and texts in these helpers are UTF-8, and reach Windows
 // through its wide calls: this test process keeps the system's code page,
@@ -18,23 +26,34 @@ std::string Utf8(const std::wstring& text);
 // True under Wine, whose ntdll exports its version; false on Windows.
 bool RunningUnderWine();
 
+// Asks `done` until it says true, every pollMs, at least once and then for at
+// most timeoutMs; true when it did.
+bool WaitUntil(DWORD timeoutMs, DWORD pollMs, const std::function<bool()>& done);
+
 // The folder of this test program, where the programs it starts were built too.
 std::string ModuleFolder();
+// The names of the files that match this path, whose last part may hold
+// wildcards, sorted; of the folders instead when `folders`.
+std::vector<std::string> FindNames(const std::string& pattern, bool folders = false);
 // Removes the folder and the files directly in it.
 void RemoveFolder(const std::string& folder);
 // Creates or replaces the file with exactly this text.
 void WriteFileText(const std::string& path, const std::string& text);
+// The whole file; empty when it cannot be read.
+std::string ReadFileText(const std::string& path);
+// The path of this name in the temporary folder.
+std::string TempPath(const std::string& name);
 
 // "Software\Varnolt\<name>" under HKEY_CURRENT_USER.
 std::string StoreKeyPath(const std::string& name);
+// Deletes the key under HKEY_CURRENT_USER, with all that is in it.
+void DeleteUserKey(const std::string& keyPath);
 
 // A store name of this test process's own; its key is deleted when the object goes.
-class TestStore {
+class TestStore : NoCopy {
  public:
   explicit TestStore(const std::string& tag);
   ~TestStore();
-  TestStore(const TestStore&) = delete;
-  TestStore& operator=(const TestStore&) = delete;
 
   const std::string& name() const {
     return name_;
@@ -48,6 +67,8 @@ class TestStore {
   void SetString(const char* valueName, const std::string& text) const;
   // Stores exactly these bytes with this type (no NUL is added).
   void SetRaw(const char* valueName, DWORD type, const std::string& bytes) const;
+  // The install list: "inscount" as this many entries, then each as "ins<i>".
+  void SetList(const std::vector<std::string>& entries) const;
 
  private:
   std::string name_;
@@ -62,6 +83,10 @@ struct RegistryValue {
   }
 };
 void PrintTo(const RegistryValue& value, std::ostream* out);
+// Values as Snapshot reads them: a DWORD, and a string of the system's code
+// page with its NUL.
+RegistryValue DwordValue(const std::string& name, DWORD value);
+RegistryValue StringValue(const std::string& name, const std::string& text);
 
 // Every value of the key under HKEY_CURRENT_USER, sorted by name; empty when
 // the key is missing.
@@ -76,12 +101,10 @@ std::vector<std::string> Subkeys(const std::string& keyPath);
 std::vector<std::string> StoreKeysNamedFrom(const std::vector<std::string>& names);
 
 // A hidden top-level window whose queue receives the run's close request.
-class OwnerWindow {
+class OwnerWindow : NoCopy {
  public:
   OwnerWindow();
   ~OwnerWindow();
-  OwnerWindow(const OwnerWindow&) = delete;
-  OwnerWindow& operator=(const OwnerWindow&) = delete;
 
   HWND hwnd() const {
     return hwnd_;
@@ -98,15 +121,13 @@ class OwnerWindow {
 // The folder it records into is on the registered command line, so that a
 // hand-over is recorded whatever the environment of the process that makes
 // it (see OnlyWindowsEnvironment).
-class OpenRecorder {
+class OpenRecorder : NoCopy {
  public:
   OpenRecorder();
   // The same for a file extension fixed elsewhere, such as in an installer
   // built for a test; the extension includes its dot.
   explicit OpenRecorder(const std::string& extension);
   ~OpenRecorder();
-  OpenRecorder(const OpenRecorder&) = delete;
-  OpenRecorder& operator=(const OpenRecorder&) = delete;
 
   // Creates an existing file with the handled extension and returns its path.
   // The file holds `text`, or its stem when that is empty (see open_recorder.cpp
@@ -140,12 +161,10 @@ class OpenRecorder {
 // service or the Task Scheduler starts, with nothing of the test's; what it
 // took out comes back when it goes. Under Wine, the variables of Wine's own
 // stay, which its processes need to start.
-class OnlyWindowsEnvironment {
+class OnlyWindowsEnvironment : NoCopy {
  public:
   OnlyWindowsEnvironment();
   ~OnlyWindowsEnvironment();
-  OnlyWindowsEnvironment(const OnlyWindowsEnvironment&) = delete;
-  OnlyWindowsEnvironment& operator=(const OnlyWindowsEnvironment&) = delete;
 
   // The names taken out, for a test to check that there were some.
   size_t Removed() const {
@@ -162,12 +181,10 @@ class OnlyWindowsEnvironment {
 // messages, through which the shell reports each window whose taskbar button
 // flashes (HSHELL_FLASH). Wine's shell reports none: there Available() is
 // false, and a flash cannot be seen.
-class ShellFlashWatch {
+class ShellFlashWatch : NoCopy {
  public:
   ShellFlashWatch();
   ~ShellFlashWatch();
-  ShellFlashWatch(const ShellFlashWatch&) = delete;
-  ShellFlashWatch& operator=(const ShellFlashWatch&) = delete;
 
   HWND hwnd() const {
     return hwnd_;
@@ -205,12 +222,10 @@ class ShellFlashWatch {
 // the shell's boxes are checked only where it shows them
 // (ShellShowsErrorBoxes); the watcher itself is tested on boxes of the
 // test's own everywhere (schedule_test).
-class ShellErrorBoxes {
+class ShellErrorBoxes : NoCopy {
  public:
   explicit ShellErrorBoxes(HWND owner);
   ~ShellErrorBoxes();
-  ShellErrorBoxes(const ShellErrorBoxes&) = delete;
-  ShellErrorBoxes& operator=(const ShellErrorBoxes&) = delete;
 
   // The boxes dismissed so far, once there are at least `expected` or
   // timeoutMs has passed.
@@ -235,12 +250,10 @@ bool ShellShowsErrorBoxes();
 
 // A new, empty folder of this name in the temporary folder, removed with the
 // files in it when the object goes.
-class ScratchFolder {
+class ScratchFolder : NoCopy {
  public:
   explicit ScratchFolder(const std::string& leaf);
   ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
 
   const std::string& path() const {
     return path_;

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -23,7 +22,13 @@ const DWORD kExitTimeoutMs = 15000;
 
 struct Box {
   int left, top, width, height;
+  bool operator==(const Box& other) const {
+    return left == other.left && top == other.top && width == other.width && height == other.height;
+  }
 };
+std::ostream& operator<<(std::ostream& out, const Box& box) {
+  return out << "(" << box.left << "," << box.top << " " << box.width << "x" << box.height << ")";
+}
 
 // The prompt as designed, in pixels at 96 dots per inch.
 const Box kOuter = {0, 0, 404, 202};
@@ -77,17 +82,6 @@ std::string ClassOf(HWND hwnd) {
   return std::string(name, length);
 }
 
-::testing::AssertionResult SameBox(const Box& actual, const Box& expected) {
-  if (actual.left == expected.left && actual.top == expected.top &&
-      actual.width == expected.width && actual.height == expected.height) {
-    return ::testing::AssertionSuccess();
-  }
-  return ::testing::AssertionFailure()
-         << "(" << actual.left << "," << actual.top << " " << actual.width << "x" << actual.height
-         << ") instead of (" << expected.left << "," << expected.top << " " << expected.width << "x"
-         << expected.height << ")";
-}
-
 // A system metric as a program at this resolution sees it.
 int MetricAt(int index, int dpi) {
   using ForDpi = int(WINAPI*)(int, UINT);
@@ -103,7 +97,7 @@ void ExpectDesignedLayout(HWND window, int dpi) {
   RECT outer;
   GetWindowRect(window, &outer);
   Box size = {0, 0, outer.right - outer.left, outer.bottom - outer.top};
-  EXPECT_TRUE(SameBox(size, Scaled(kOuter, dpi))) << "outer size at " << dpi << " dpi";
+  EXPECT_EQ(size, Scaled(kOuter, dpi)) << "outer size at " << dpi << " dpi";
   std::cout << "at " << dpi << " dpi: outer " << size.width << "x" << size.height;
   // The client area is the outer size less the frame, as the system metrics
   // give it: on each side the sizing border and its padding, which Windows
@@ -112,9 +106,9 @@ void ExpectDesignedLayout(HWND window, int dpi) {
   GetClientRect(window, &client);
   const int border = MetricAt(SM_CXSIZEFRAME, dpi) + MetricAt(SM_CXPADDEDBORDER, dpi);
   const int borderY = MetricAt(SM_CYSIZEFRAME, dpi) + MetricAt(SM_CXPADDEDBORDER, dpi);
-  EXPECT_TRUE(SameBox(
-      {0, 0, client.right, client.bottom},
-      {0, 0, size.width - 2 * border, size.height - 2 * borderY - MetricAt(SM_CYCAPTION, dpi)}))
+  EXPECT_EQ(
+      (Box{0, 0, client.right, client.bottom}),
+      (Box{0, 0, size.width - 2 * border, size.height - 2 * borderY - MetricAt(SM_CYCAPTION, dpi)}))
       << "client area at " << dpi << " dpi";
   std::cout << ", client " << client.right << "x" << client.bottom << " (size frame "
             << MetricAt(SM_CXSIZEFRAME, dpi) << ", padding " << MetricAt(SM_CXPADDEDBORDER, dpi)
@@ -123,9 +117,8 @@ void ExpectDesignedLayout(HWND window, int dpi) {
     HWND child = GetDlgItem(window, control.id);
     ASSERT_NE(child, nullptr) << control.id;
     Box box = ClientBox(window, child);
-    EXPECT_TRUE(SameBox(box, Scaled(control.box, dpi))) << control.text << " at " << dpi;
-    std::cout << "; " << control.id << " (" << box.left << "," << box.top << " " << box.width << "x"
-              << box.height << ")";
+    EXPECT_EQ(box, Scaled(control.box, dpi)) << control.text << " at " << dpi;
+    std::cout << "; " << control.id << " " << box;
   }
   std::cout << std::endl;
 }
@@ -137,11 +130,12 @@ class PromptTest : public ::testing::Test {
     EXPECT_TRUE(program.WaitForExit(kExitTimeoutMs, &exitCode)) << "the program did not end";
     EXPECT_EQ(exitCode, 0u);
   }
-  void WriteList(const Files& entries) {
-    store.SetDword("inscount", static_cast<DWORD>(entries.size()));
-    for (size_t i = 0; i < entries.size(); ++i) {
-      store.SetString(("ins" + std::to_string(i)).c_str(), entries[i]);
-    }
+  // Starts the program on these arguments, presses these keys, and expects it to end with 0.
+  void RunAndPress(const std::string& arguments, const char* keys) {
+    RunningProgram program(arguments);
+    ASSERT_NE(program.WaitForWindow(), nullptr);
+    program.PressKeys(keys);
+    ExpectEndsCleanly(program);
   }
 
   TestStore store{"window"};
@@ -202,12 +196,9 @@ TEST_F(PromptTest, AppearsAsDesignedWithOkFocusedAndTouchesNoStoreUntilOk) {
 
 TEST_F(PromptTest, EnterHandsTheListOverInOrderAndTheWindowCloses) {
   Files files = {recorder.MakeFile("first"), recorder.MakeFile("second")};
-  WriteList(files);
+  store.SetList(files);
   std::vector<RegistryValue> before = Snapshot(StoreKeyPath(store.name()));
-  RunningProgram program(store.name());
-  ASSERT_NE(program.WaitForWindow(), nullptr);
-  program.PressKeys("Return");
-  ExpectEndsCleanly(program);
+  ASSERT_NO_FATAL_FAILURE(RunAndPress(store.name(), "Return"));
   EXPECT_EQ(recorder.Opened(2), files);
   EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);
 }
@@ -215,7 +206,7 @@ TEST_F(PromptTest, EnterHandsTheListOverInOrderAndTheWindowCloses) {
 TEST_F(PromptTest, RefusalKeepsTheWindowAndOkStartsAgainFromTheFirstEntry) {
   Files files = {recorder.MakeFile("first"), recorder.MakeRefusedFile("second"),
                  recorder.MakeFile("third")};
-  WriteList(files);
+  store.SetList(files);
   RunningProgram program(store.name());
   ASSERT_NE(program.WaitForWindow(), nullptr);
   ShellErrorBoxes boxes(program.window());
@@ -242,7 +233,7 @@ TEST_F(PromptTest, OkPressedAgainDuringALongHandOverStartsNoSecondRun) {
   for (int i = 0; i < 40; ++i) files.push_back(recorder.MakeFile("file" + std::to_string(i)));
   Files entries = files;
   entries.push_back(recorder.MakeRefusedFile("refused"));
-  WriteList(entries);
+  store.SetList(entries);
   RunningProgram program(store.name());
   ASSERT_NE(program.WaitForWindow(), nullptr);
   ShellErrorBoxes boxes(program.window());
@@ -328,10 +319,7 @@ TEST_P(ClickTest, OkOnAStoreWithNoKeyCreatesItSeededAndCloses) {
   ASSERT_NE(program.WaitForWindow(), nullptr);
   program.ClickControl(IDOK);
   ExpectEndsCleanly(program);
-  const DWORD zero = 0;
-  std::vector<RegistryValue> seeded = {
-      {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&zero), 4)}};
-  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), seeded);
+  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), std::vector{DwordValue("inscount", 0)});
 }
 
 // Letters outside the system's code page (1252 in the test prefixes), in a
@@ -352,34 +340,21 @@ TEST_F(PromptTest, NamesAndPathsInAnyLettersArriveExactlyAsWritten) {
   TestStore named("Kraków-Звезда");
   Files files = {recorder.MakeFile("Małgorzata Field Notes"),
                  recorder.MakeFile("Атлас 星図 Star Charts")};
-  named.SetDword("inscount", 2);
-  named.SetString("ins0", files[0]);
-  named.SetString("ins1", files[1]);
+  named.SetList(files);
   std::vector<RegistryValue> before = Snapshot(StoreKeyPath(named.name()));
-  {
-    RunningProgram program(named.name());
-    ASSERT_NE(program.WaitForWindow(), nullptr);
-    program.PressKeys("Return");
-    ExpectEndsCleanly(program);
-  }
+  ASSERT_NO_FATAL_FAILURE(RunAndPress(named.name(), "Return"));
   EXPECT_EQ(recorder.Opened(2), files);
   EXPECT_EQ(Snapshot(StoreKeyPath(named.name())), before);
   EXPECT_EQ(ourKeys(), std::vector<std::string>{named.name()}) << "a key of another name was made";
 
   // A name nobody prepared: exactly that key is made, with that class.
   TestStore fresh("Genève-北京 ★");
-  RunningProgram program("\"" + fresh.name() + "\"");
-  ASSERT_NE(program.WaitForWindow(), nullptr);
-  program.PressKeys("Return");
-  ExpectEndsCleanly(program);
+  ASSERT_NO_FATAL_FAILURE(RunAndPress("\"" + fresh.name() + "\"", "Return"));
   std::vector<std::string> expected = {named.name(), fresh.name()};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(ourKeys(), expected);
   EXPECT_EQ(KeyClass(StoreKeyPath(fresh.name())), fresh.name());
-  const DWORD zero = 0;
-  std::vector<RegistryValue> seeded = {
-      {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&zero), 4)}};
-  EXPECT_EQ(Snapshot(StoreKeyPath(fresh.name())), seeded);
+  EXPECT_EQ(Snapshot(StoreKeyPath(fresh.name())), std::vector{DwordValue("inscount", 0)});
 }
 
 // DLLs that an attacker could leave beside the program in a download folder,
@@ -396,11 +371,8 @@ TEST_F(PromptTest, NamesAndPathsInAnyLettersArriveExactlyAsWritten) {
 // loads for this program: for them only Windows shows the rule.
 std::vector<std::string> PlantedNames() {
   std::vector<std::string> names;
-  std::string list = PLANTED_DLLS;
-  for (size_t start = 0, end; start <= list.size(); start = end + 1) {
-    end = std::min(list.find(',', start), list.size());
-    names.push_back(list.substr(start, end - start));
-  }
+  std::istringstream list(PLANTED_DLLS);
+  for (std::string name; std::getline(list, name, ',');) names.push_back(name);
   return names;
 }
 
@@ -415,7 +387,7 @@ TEST_F(PromptTest, TakesNoDllFromItsFolderAndGuardsItsStackWithASeededValue) {
   }
   // The whole program: start, Ok, the hand-over, the close.
   Files files = {recorder.MakeFile("guarded")};
-  WriteList(files);
+  store.SetList(files);
   {
     RunningProgram started(store.name(), program);
     ASSERT_NE(started.WaitForWindow(), nullptr) << "the program did not start";
@@ -497,15 +469,12 @@ TEST_P(ScaledPromptTest, LayoutAndFontScaleWithTheScreen) {
   DWORD exitCode = 99;
   ASSERT_TRUE(RunToEnd(command, 60000, &exitCode));
   EXPECT_EQ(exitCode, 0u) << "the in-process font checks failed at " << GetParam() << " dpi";
-  std::ifstream file(report);
-  std::stringstream xml;
-  xml << file.rdbuf();
-  file.close();
-  const size_t tests = Occurrences(xml.str(), "<testcase ");
+  const std::string xml = ReadFileText(report);
+  const size_t tests = Occurrences(xml, "<testcase ");
   EXPECT_GT(tests, 0u) << "no in-process font check ran: " << command;
-  EXPECT_EQ(Occurrences(xml.str(), " status=\"run\" result=\"completed\""), tests)
+  EXPECT_EQ(Occurrences(xml, " status=\"run\" result=\"completed\""), tests)
       << "a font check was skipped or not run:\n"
-      << xml.str();
+      << xml;
 }
 
 INSTANTIATE_TEST_SUITE_P(Dpi, ScaledPromptTest, ::testing::Values(120, 144));
