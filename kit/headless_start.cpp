@@ -52,23 +52,25 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
 
+  // The arguments as given, those with spaces quoted (cmd takes no quoted /c).
   std::wstring command;
   for (int i = 1; i < argc; ++i) {
-    const std::wstring argument = argv[i];
-    const bool quoted = argument.find(L' ') != std::wstring::npos;
-    command += (i > 1 ? L" " : L"") + (quoted ? L"\"" + argument + L"\"" : argument);
+    const bool quoted = wcschr(argv[i], L' ') != NULL;
+    command += (i > 1 ? L" " : L"") + std::wstring(quoted ? L"\"" : L"") + argv[i] +
+               (quoted ? L"\"" : L"");
   }
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   wchar_t desktopName[] = L"handoff-headless\\Default";
   startup.lpDesktop = desktopName;
   PROCESS_INFORMATION info;
-  const BOOL started =
-      limited != NULL
-          ? CreateProcessAsUserW(limited, NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL,
-                                 &startup, &info)
-          : CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info);
-  if (!started) {
+  // Suspended until it is in a job, with which all it starts ends, after a
+  // time limit.
+  const DWORD flags = CREATE_SUSPENDED;
+  if (!(limited != NULL ? CreateProcessAsUserW(limited, NULL, &command[0], NULL, NULL, FALSE, flags,
+                                               NULL, NULL, &startup, &info)
+                        : CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, flags, NULL, NULL,
+                                         &startup, &info))) {
     fprintf(stderr, "headless_start: cannot start it (error %lu)\n", GetLastError());
     return 2;
   }
