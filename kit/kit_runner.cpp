@@ -3,7 +3,11 @@
 // line as it comes, and ends with the totals, "N passed, N failed" and
 // ", N skipped" when some were. It returns 0 only when nothing failed.
 //
-//   kit_runner.exe BUILD...    (the folders beside the runner's own: i686, x86_64)
+//   kit_runner.exe [--require-all] [BUILD...]
+//
+// BUILD is a folder beside the runner's own, i686 and x86_64 when none is
+// named. Its first line says where it runs: the system, whether the kit runs
+// elevated, and whether this session has an interactive desktop.
 //
 // Each program runs in a job of its own, with a time limit; a process it
 // leaves running is ended with the job. Whether this system can start the
@@ -11,16 +15,25 @@
 // nothing: where that cannot be started (a 64-bit build on 32-bit Windows, or
 // on Windows 10 on ARM; 32-bit programs where the system runs none), the build
 // is reported as not tested and counted as skipped. Once it starts, a test
-// program that does not start is a failure. The tests' temporary files go
-// into a folder of the kit's own. What a test run may leave when it is cut
-// short (store keys and file types of the tests' own names, files of the
-// tests' names in that folder) is looked for afterwards, reported as a failure
-// and removed; what other programs put in that folder is only noted.
+// program that does not start is a failure. The tests that drive windows as a
+// person does (kDesktopTests) need an interactive desktop: where the session
+// has none, as a service's or a headless machine's, they are reported as not
+// run, each counted as skipped. --require-all makes each of those two a
+// failure instead, for a run that must test everything it was given.
+//
+// The tests' temporary files go into a folder of the kit's own. What a test
+// run may leave when it is cut short (store keys and file types of the tests'
+// own names, files of the tests' names in that folder) is looked for
+// afterwards, reported as a failure and removed; what other programs put in
+// that folder is only noted. The mouse buttons, which the click tests swap
+// for the whole session, are put back as the user has them at the start and
+// at the end.
 #include <windows.h>
 
 #include <stdio.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -176,10 +189,13 @@ class ResultReader {
   std::vector<std::string> told_;
 };
 
-// Runs one test program with its output read line by line; false when this
-// Windows cannot start it at all, with the error in *startError.
-bool RunProgram(const std::wstring& folder, const std::wstring& name, ResultReader* reader,
-                DWORD* startError) {
+// Runs one test program with these arguments, handing each line of its
+// output to `line` as it comes; false when this Windows cannot start it at
+// all, with the error in *startError. Otherwise *exitCode is its exit code,
+// and *how says why it was ended when it was.
+bool RunProgram(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
+                const std::function<void(const std::string&)>& line, std::string* how,
+                DWORD* exitCode, DWORD* startError) {
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
   HANDLE readEnd, writeEnd;
   if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
@@ -194,7 +210,7 @@ bool RunProgram(const std::wstring& folder, const std::wstring& name, ResultRead
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input;
   startup.hStdOutput = startup.hStdError = writeEnd;
-  std::wstring command = L"\"" + folder + L"\\" + name + L"\" --gtest_color=no";
+  std::wstring command = L"\"" + folder + L"\\" + name + L"\" --gtest_color=no " + arguments;
   PROCESS_INFORMATION info;
   // Started in the program's folder, suspended until it is in its job.
   BOOL started = CreateProcessW(NULL, &command[0], NULL, NULL, TRUE, CREATE_SUSPENDED, NULL,
@@ -218,7 +234,8 @@ bool RunProgram(const std::wstring& folder, const std::wstring& name, ResultRead
 
   // Read what has come until the program ends; not until the pipe closes,
   // which a process the program started and that outlives it may hold open.
-  std::string pending, how;
+  std::string pending;
+  how->clear();
   const DWORD start = GetTickCount();
   for (bool ended = false;;) {
     DWORD available = 0, got = 0;
@@ -227,16 +244,16 @@ bool RunProgram(const std::wstring& folder, const std::wstring& name, ResultRead
       if (!ReadFile(readEnd, buffer, std::min<DWORD>(available, sizeof(buffer)), &got, NULL)) break;
       pending.append(buffer, got);
       for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-        std::string line = pending.substr(0, end);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        reader->Line(line);
+        std::string text = pending.substr(0, end);
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        line(text);
       }
     } else if (ended) {
       break;
     } else if (WaitForSingleObject(info.hProcess, 20) == WAIT_OBJECT_0) {
       ended = true;  // one more look at the pipe for its last words
     } else if (GetTickCount() - start > kProgramTimeoutMs) {
-      how = "still running after " + std::to_string(kProgramTimeoutMs / 60000) + " minutes: ended";
+      *how = "still running after " + std::to_string(kProgramTimeoutMs / 60000) + " minutes: ended";
       if (inJob) {
         TerminateJobObject(job, 1);
       } else {
@@ -246,10 +263,9 @@ bool RunProgram(const std::wstring& folder, const std::wstring& name, ResultRead
       ended = true;
     }
   }
-  if (!pending.empty()) reader->Line(pending);
-  DWORD exitCode = 1;
-  GetExitCodeProcess(info.hProcess, &exitCode);
-  reader->End(how, exitCode);
+  if (!pending.empty()) line(pending);
+  *exitCode = 1;
+  GetExitCodeProcess(info.hProcess, exitCode);
   CloseHandle(info.hProcess);
   CloseHandle(readEnd);
 
@@ -406,6 +422,110 @@ std::string Platform() {
          " dpi";
 }
 
+// Whether the kit runs elevated: with an administrator's full token, as where
+// UAC is off (GitHub's hosted runners) or the console was started "as
+// administrator". An ordinary user's process, and an administrator's under
+// UAC, runs with a token that is not.
+std::string Elevation() {
+  HANDLE token;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "elevation unknown";
+  const bool known =
+      GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) != FALSE;
+  CloseHandle(token);
+  if (!known) return "elevation unknown";
+  return elevation.TokenIsElevated != 0 ? "elevated" : "not elevated";
+}
+
+// Why this session cannot show the tests' windows and take their keys and
+// clicks, or "" when it can. Only the interactive window station, WinSta0,
+// marked as one with a visible display (WSF_VISIBLE), does, and there only
+// its input desktop, which cannot be opened while the screen is locked or
+// the secure desktop shows. A service's window station is none of these.
+std::string NoInteractiveDesktop() {
+  HWINSTA station = GetProcessWindowStation();
+  wchar_t name[256] = L"";
+  USEROBJECTFLAGS flags = {};
+  DWORD size = 0;
+  if (station == NULL || !GetUserObjectInformationW(station, UOI_NAME, name, sizeof(name), &size) ||
+      !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), &size)) {
+    return "its window station cannot be read (error " + std::to_string(GetLastError()) + ")";
+  }
+  if (_wcsicmp(name, L"WinSta0") != 0 || (flags.dwFlags & WSF_VISIBLE) == 0) {
+    return "its window station, " + Utf8(name) + ", is not the interactive one";
+  }
+  HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+  if (input == NULL) {
+    return "its input desktop cannot be opened (error " + std::to_string(GetLastError()) +
+           "): is the screen locked?";
+  }
+  CloseDesktop(input);
+  return "";
+}
+
+// Puts the mouse buttons back as this user has set them (the saved
+// Control Panel setting), and says so when they were not. The click tests
+// swap them with SwapMouseButton, which acts at once on the whole session
+// and is saved nowhere: a run cut short in such a test leaves them swapped
+// for whoever uses the machine next.
+void RestoreMouseButtons(const char* when) {
+  wchar_t setting[8] = L"0";
+  DWORD size = sizeof(setting);
+  RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Mouse", L"SwapMouseButtons", RRF_RT_REG_SZ, NULL,
+               setting, &size);
+  const bool swapped = wcscmp(setting, L"1") == 0;
+  if ((SwapMouseButton(swapped) != FALSE) != swapped) {
+    Print(std::string("      note: the mouse buttons were ") +
+          (swapped ? "not swapped " : "swapped ") + when +
+          ", unlike this user's setting: put back");
+  }
+}
+
+// The tests that need an interactive desktop: they press keys and click by
+// SendInput into windows they bring to the foreground, which only the input
+// desktop of an interactive session takes. Each is a program and a gtest
+// filter of its tests. The last is not the kit's: it is the program by which
+// ./x test checks this runner (runner_check_test.cpp).
+const struct {
+  const wchar_t* program;
+  const wchar_t* filter;
+} kDesktopTests[] = {{L"window_test.exe", L"*"},
+                     {L"installer_test.exe", L"*"},
+                     {L"runner_check_test.exe", L"RunnerCheck.NeedsTheDesktop"}};
+
+// The gtest filter of the program's tests that need an interactive desktop;
+// empty when none does.
+std::wstring DesktopFilter(const std::wstring& program) {
+  for (const auto& tests : kDesktopTests) {
+    if (_wcsicmp(program.c_str(), tests.program) == 0) return tests.filter;
+  }
+  return L"";
+}
+
+// The names, as Suite.Test, of the program's tests that the filter selects,
+// from the program's own list: a line for each suite ("Suite." and perhaps a
+// comment), then one for each of its tests, indented by two spaces ("Test"
+// and perhaps a comment on its parameter).
+std::vector<std::string> ListTests(const std::wstring& folder, const std::wstring& program,
+                                   const std::wstring& filter) {
+  std::vector<std::string> names;
+  std::string suite, how;
+  DWORD exitCode = 0, startError = 0;
+  RunProgram(
+      folder, program, L"--gtest_list_tests --gtest_filter=" + filter,
+      [&](const std::string& line) {
+        if (line.empty()) return;
+        if (line[0] != ' ') {
+          suite = line.substr(0, line.find(' '));
+        } else if (StartsWith(line, "  ")) {
+          names.push_back(suite + line.substr(2, line.find(' ', 2) - 2));
+        }
+      },
+      &how, &exitCode, &startError);
+  return names;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -413,15 +533,31 @@ int wmain(int argc, wchar_t** argv) {
   SetProcessDPIAware();
   // No error box of the system's for a program that cannot start.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-  if (argc < 2) {
-    Print("usage: kit_runner BUILD...   (the kit's build folders, such as i686 x86_64)");
-    return 2;
+  bool requireAll = false;
+  std::vector<std::wstring> builds;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring argument = argv[i];
+    if (argument == L"--require-all") {
+      requireAll = true;
+    } else if (argument.compare(0, 1, L"-") == 0) {
+      Print(
+          "usage: kit_runner [--require-all] [BUILD...]   (the kit's build folders: i686 x86_64)");
+      return 2;
+    } else {
+      builds.push_back(argument);
+    }
   }
+  if (builds.empty()) builds = {L"i686", L"x86_64"};
   wchar_t runner[MAX_PATH];
   const std::wstring runnerPath(runner, GetModuleFileNameW(NULL, runner, MAX_PATH));
   const std::wstring runnerFolder = runnerPath.substr(0, runnerPath.find_last_of(L'\\'));
   const std::wstring kit = runnerFolder.substr(0, runnerFolder.find_last_of(L'\\'));
-  Print("handoff " HANDOFF_VERSION " test kit, on " + Platform());
+  const std::string noDesktop = NoInteractiveDesktop();
+  Print("handoff " HANDOFF_VERSION " test kit, on " + Platform() + ", " + Elevation() + ", " +
+        (noDesktop.empty()
+             ? "interactive desktop"
+             : "NO interactive desktop (" + noDesktop + "): the tests that need one are NOT RUN"));
+  RestoreMouseButtons("at the start");
   // The tests take the paths of their programs and files in the system's code
   // page and as UTF-8 alike, which agree on ASCII only.
   if (std::any_of(kit.begin(), kit.end(), [](wchar_t c) { return c < 0x20 || c > 0x7e; })) {
@@ -447,8 +583,16 @@ int wmain(int argc, wchar_t** argv) {
     Print("[ FAILED  ] " + what);
     ++totals.failed;
   };
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring build = argv[i];
+  // What cannot run here: skipped, or a failure where everything must run.
+  auto notRun = [&](const std::string& what) {
+    if (requireAll) {
+      fail(what + " (--require-all)");
+    } else {
+      Print("[ SKIPPED ] " + what);
+      ++totals.skipped;
+    }
+  };
+  for (const std::wstring& build : builds) {
     const std::wstring folder = kit + L"\\" + build;
     const std::string buildName = Utf8(build);
     const auto programs = Entries(folder, L"*_test.exe");
@@ -475,9 +619,8 @@ int wmain(int argc, wchar_t** argv) {
                                        : "its can_start.exe ended with code " + std::string(code) +
                                              ", not the " + std::to_string(kCanStartCode) +
                                              " it was given";
-      Print("[ SKIPPED ] " + buildName + ": this system cannot start " + buildName + " programs (" +
-            why + "): NOT tested");
-      ++totals.skipped;
+      notRun(buildName + ": this system cannot start " + buildName + " programs (" + why +
+             "): NOT tested");
       continue;
     }
     if (doneCode == STILL_ACTIVE) {
@@ -488,12 +631,30 @@ int wmain(int argc, wchar_t** argv) {
     for (const auto& [program, isFolder] : programs) {
       const std::string label = Utf8(build + L"/" + program.substr(0, program.size() - 4));
       Print("== " + label);
+      // Without an interactive desktop, the tests that need one are named
+      // and not run, and the others run.
+      std::wstring arguments;
+      const std::wstring desktopFilter = DesktopFilter(program);
+      if (!noDesktop.empty() && !desktopFilter.empty()) {
+        const auto names = ListTests(folder, program, desktopFilter);
+        if (names.empty()) fail(label + ": lists no test for " + Utf8(desktopFilter));
+        for (const std::string& name : names) {
+          notRun(label + " " + name + ": NOT RUN: it needs an interactive desktop");
+        }
+        if (desktopFilter == L"*") continue;
+        arguments = L"--gtest_filter=-" + desktopFilter;
+      }
       ResultReader reader(label, &totals);
       const DWORD start = GetTickCount();
-      if (!RunProgram(folder, program, &reader, &startError)) {
+      std::string how;
+      DWORD exitCode = 1;
+      if (!RunProgram(
+              folder, program, arguments, [&reader](const std::string& line) { reader.Line(line); },
+              &how, &exitCode, &startError)) {
         fail(label + ": cannot start (error " + std::to_string(startError) + ")");
         continue;
       }
+      reader.End(how, exitCode);
       Print("   " + label + ": " + reader.Summary() + " in " +
             std::to_string((GetTickCount() - start + 500) / 1000) + " s");
     }
@@ -501,6 +662,7 @@ int wmain(int argc, wchar_t** argv) {
   if (int left = RemoveLeftovers(makerKeyExisted, tempFolder)) {
     fail("the tests left " + std::to_string(left) + " thing(s) behind (see above)");
   }
+  RestoreMouseButtons("after the tests");
   Print(Summary(totals));
   return totals.failed == 0 ? 0 : 1;
 }

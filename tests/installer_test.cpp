@@ -137,11 +137,16 @@ class InstallerTest : public ::testing::Test {
     if (!hadProgramsFolder_) RemoveDirectoryA(programsFolder_.c_str());
   }
 
+  // The test's own window takes the foreground first, as the window of the
+  // person who starts the installer has it: what the test starts then may
+  // take it over. A case before may have left it with a window of its own
+  // or with none.
   void SetUp() override {
     if (!IsAscii(programsFolder_)) {
       GTEST_SKIP() << "the user's folder, " << programsFolder_
                    << ", has letters outside ASCII, which these checks cannot compare";
     }
+    ASSERT_TRUE(BringToForeground(watch_.hwnd())) << "the test's window did not come to the front";
   }
 
   // The handheld files as the installer lays them out.
@@ -162,12 +167,6 @@ class InstallerTest : public ::testing::Test {
     return installFolder_ + "\\handoff.exe";
   }
 
-  // The test's own window takes the foreground, as the window of the person
-  // who starts the installer: what the test starts then may take it over.
-  void TakeTheForeground() {
-    ASSERT_TRUE(BringToForeground(watch_.hwnd())) << "the test's window did not come to the front";
-  }
-
   // How an installer runs handoff.exe.
   enum class Runs {
     // From the installer the user started, which waits for the prompt to end:
@@ -181,12 +180,16 @@ class InstallerTest : public ::testing::Test {
   // Whether the user finds the prompt: Windows brings it to the front where the
   // program that started it could have the foreground (`inFront`); elsewhere
   // it stays behind, and then its taskbar button must flash. Wine gives every
-  // program the foreground, and its shell reports no flashes.
+  // program the foreground. Where no shell reports flashes, that one check is
+  // not made, and the case, whatever else it checks, ends as skipped.
   void ExpectTheUserFinds(HWND window, bool inFront) {
     if (inFront) {
       EXPECT_EQ(GetForegroundWindow(), window) << "the prompt did not come to the front";
     } else if (GetForegroundWindow() != window) {
-      ASSERT_TRUE(watch_.Available()) << "the shell reports no flashes here";
+      if (!watch_.Available()) {
+        GTEST_SKIP() << "NOT CHECKED: the prompt opened behind the window in front, and no shell "
+                        "window here reports whether its taskbar button flashes";
+      }
       EXPECT_TRUE(watch_.Flashed(window, 5000))
           << "the prompt opened behind the window in front, and its taskbar button did not flash";
     }
@@ -242,7 +245,6 @@ class InstallerTest : public ::testing::Test {
 };
 
 TEST_F(InstallerTest, SilentInstallRunsThePromptAndOkHandsBothFilesOverInOrder) {
-  ASSERT_NO_FATAL_FAILURE(TakeTheForeground());
   Process installer;
   ASSERT_TRUE(installer.Start("\"" + ModuleFolder() + "\\" + INSTALLER_FILE + "\" /S"));
   ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
@@ -303,7 +305,6 @@ class MsiInstallerTest : public InstallerTest {
   // service, behind, and msiexec ends while it is open.
   void InstallAnswerAndUninstall(const std::string& uiLevel) {
     const Runs runs = uiLevel == "/qr" ? Runs::kAndWaits : Runs::kFromTheServiceAndEnds;
-    ASSERT_NO_FATAL_FAILURE(TakeTheForeground());
     Process installer;
     ASSERT_TRUE(installer.Start("msiexec.exe /i \"" + package_ + "\" " + uiLevel));
     ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer, runs));
@@ -384,12 +385,11 @@ class ScheduledPrompt {
 // The prompt started where Windows gives it no foreground, while a window of
 // the test's own holds it: it opens behind, and its taskbar button flashes.
 TEST(PromptInTheBackgroundTest, StartedByAScheduledTaskItFlashesItsTaskbarButton) {
-  if (RunningUnderWine()) {
-    GTEST_SKIP() << "Wine gives every program the foreground, and its shell reports no "
-                    "flashes: only Windows shows this";
-  }
   ShellFlashWatch watch;
-  ASSERT_TRUE(watch.Available()) << "the test's window is not registered for shell hook messages";
+  if (!watch.Available()) {
+    GTEST_SKIP() << "NOT RUN: no shell window here reports flashes (Wine has none, nor a Windows "
+                    "without Explorer's)";
+  }
   TestStore store("flash");  // the store the prompt is given, which it never reads: no Ok
   ScheduledPrompt task(store.name());
   ASSERT_TRUE(task.created()) << "schtasks could not create the task " << store.name();

@@ -7,14 +7,20 @@
 // handoff.exe that the Windows Installer service starts has the service's, not
 // the test's.
 //
-// Each start leaves one file in the record folder, named by the process's
-// start time so that a test can order the hand-overs as they were made:
-// ShellExecute returns without waiting, so handlers may finish out of order.
-// The file is written under a temporary name and then renamed, so a test
-// never reads half a record. It holds three lines: the path as given on the
-// wide command line, in UTF-8 (our own ANSI arguments could hold only the
-// system code page); the verb, which the registration passes after the path;
-// and the show command the shell started us with, -1 when it gave none.
+// Each start leaves one file in the record folder, named so that a test can
+// order the hand-overs as they were made: ShellExecute returns once it has
+// created the handler's process, without waiting for it, so handlers may run
+// and finish out of order. The name is the process's creation time, which
+// follows the order of ShellExecute's calls, then a number that no other
+// record of the folder has: the order in which the handlers took it, under a
+// mutex they share. Windows keeps the creation time to a tick of its clock
+// (up to 15.6 ms), and handlers created within one tick are told apart by
+// that number alone. The file is written under a temporary name and then
+// renamed, so a test never reads half a record. It holds three lines: the
+// path as given on the wide command line, in UTF-8 (our own ANSI arguments
+// could hold only the system code page); the verb, which the registration
+// passes after the path; and the show command the shell started us with, -1
+// when it gave none.
 //
 // A file whose text begins with '!' also tells the stand-in to misbehave after
 // recording, as a faulty or racing tool would:
@@ -30,26 +36,57 @@
 
 namespace {
 
+// The folder as given, in any letters, then a name of ours, which is ASCII.
+// False for a folder too long for it: no record, never a cut name.
+bool PathIn(const wchar_t* folder, const char* name, wchar_t (&path)[MAX_PATH + 64]) {
+  const size_t folderLength = wcslen(folder);
+  if (folderLength == 0 || folderLength >= MAX_PATH) return false;
+  wcscpy(path, folder);
+  return MultiByteToWideChar(CP_ACP, 0, name, -1, path + folderLength, 64) != 0;
+}
+
+// The next number of the folder's records, from the count kept in it, under
+// a mutex of all recorders (one that ended while holding it is waited for no
+// longer).
+bool TakeNumber(const wchar_t* folder, unsigned long* number) {
+  wchar_t countPath[MAX_PATH + 64];
+  if (!PathIn(folder, "\\records.count", countPath)) return false;
+  HANDLE mutex = CreateMutexW(NULL, FALSE, L"Local\\handoff-open-recorder");
+  if (mutex == NULL) return false;
+  const DWORD waited = WaitForSingleObject(mutex, 30000);
+  bool taken = false;
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+    HANDLE count =
+        CreateFileW(countPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, 0, NULL);
+    if (count != INVALID_HANDLE_VALUE) {
+      DWORD next = 0, done = 0;
+      if (!ReadFile(count, &next, sizeof(next), &done, NULL) || done != sizeof(next)) next = 0;
+      *number = next++;
+      taken = SetFilePointer(count, 0, NULL, FILE_BEGIN) == 0 &&
+              WriteFile(count, &next, sizeof(next), &done, NULL) && done == sizeof(next);
+      CloseHandle(count);
+    }
+    ReleaseMutex(mutex);
+  }
+  CloseHandle(mutex);
+  return taken;
+}
+
 bool Record(const wchar_t* folder, const wchar_t* given, const wchar_t* verb) {
   FILETIME created, exited, kernel, user;
   GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
   unsigned long long start =
       (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  unsigned long number = 0;
+  if (!TakeNumber(folder, &number)) return false;
 
-  // The folder as given, in any letters, then the names of ours, which are
-  // ASCII. A folder too long for them leaves no record, never a cut name.
   char partialName[32];
   char finalName[48];
   snprintf(partialName, sizeof(partialName), "\\%lu.part", GetCurrentProcessId());
-  snprintf(finalName, sizeof(finalName), "\\%020llu-%010lu.rec", start, GetCurrentProcessId());
-  const size_t folderLength = wcslen(folder);
-  if (folderLength == 0 || folderLength >= MAX_PATH) return false;
+  snprintf(finalName, sizeof(finalName), "\\%020llu-%010lu.rec", start, number);
   wchar_t partial[MAX_PATH + 64];
   wchar_t final[MAX_PATH + 64];
-  wcscpy(partial, folder);
-  wcscpy(final, folder);
-  MultiByteToWideChar(CP_ACP, 0, partialName, -1, partial + folderLength, 64);
-  MultiByteToWideChar(CP_ACP, 0, finalName, -1, final + folderLength, 64);
+  if (!PathIn(folder, partialName, partial) || !PathIn(folder, finalName, final)) return false;
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);

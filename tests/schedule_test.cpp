@@ -245,4 +245,35 @@ TEST(ShellErrorBoxesWatch, ABoxOfTheWindowsThreadThatItDoesNotOwnIsDismissedAndF
                           "the window as owner");
 }
 
+// The recording handler that the tests order hand-overs by, shown on
+// handlers that it starts itself: created in one order and let run in the
+// other, their records come in the order they were created, which is the
+// order of the shell's calls that created them.
+TEST(OpenRecorderOrder, RecordsComeInTheOrderTheHandlersWereCreatedNotRan) {
+  OpenRecorder recorder;
+  const Files files = {recorder.MakeFile("first"), recorder.MakeFile("second"),
+                       recorder.MakeFile("third")};
+  std::vector<PROCESS_INFORMATION> handlers;
+  for (const std::string& file : files) {
+    std::wstring command = Widen(recorder.Command(file));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;  // as the run hands files over
+    PROCESS_INFORMATION handler;
+    if (CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup,
+                       &handler)) {
+      handlers.push_back(handler);
+    }
+  }
+  EXPECT_EQ(handlers.size(), files.size()) << "a handler did not start";
+  for (auto handler = handlers.rbegin(); handler != handlers.rend(); ++handler) {
+    ResumeThread(handler->hThread);
+    EXPECT_EQ(WaitForSingleObject(handler->hProcess, 20000), WAIT_OBJECT_0);
+    CloseHandle(handler->hThread);
+    CloseHandle(handler->hProcess);
+  }
+  EXPECT_EQ(recorder.Opened(files.size()), files);
+}
+
 }  // namespace

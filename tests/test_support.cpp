@@ -357,14 +357,12 @@ OpenRecorder::OpenRecorder(const std::string& extension)
   // The record folder goes on the command line: the handler inherits the
   // environment of whoever hands the file over, which for the MSI's
   // handoff.exe on Windows is the installer service's, not this test's.
-  std::string recorder =
-      "\"" + ModuleFolder() + "\\open_recorder.exe\" \"" + recordFolder_ + "\" \"%1\" ";
   SetClassesValue(extension_, progId_);
-  SetClassesValue(progId_ + "\\shell\\open\\command", recorder + "open");
+  SetClassesValue(progId_ + "\\shell\\open\\command", Command("%1"));
   // Another verb as the type's default, so that a hand-over without the
   // "open" verb shows in the records.
   SetClassesValue(progId_ + "\\shell", "queue");
-  SetClassesValue(progId_ + "\\shell\\queue\\command", recorder + "queue");
+  SetClassesValue(progId_ + "\\shell\\queue\\command", Command("%1", "queue"));
   SetClassesValue(refusedExtension_, refusedProgId_);
   SetClassesValue(refusedProgId_ + "\\shell\\open\\command",
                   "\"" + ModuleFolder() + "\\handoff-test-no-such-program.exe\" \"%1\"");
@@ -376,6 +374,11 @@ OpenRecorder::~OpenRecorder() {
   RemoveFileType(".nohandler" + ProcessTag(), "");
   RemoveFolder(folder_);
   RemoveFolder(recordFolder_);
+}
+
+std::string OpenRecorder::Command(const std::string& path, const std::string& verb) const {
+  return "\"" + ModuleFolder() + "\\open_recorder.exe\" \"" + recordFolder_ + "\" \"" + path +
+         "\" " + verb;
 }
 
 std::string OpenRecorder::MakeFile(const std::string& stem, const std::string& text) {
@@ -498,7 +501,7 @@ DWORD WINAPI ShellFlashWatch::Run(void* self) {
                               WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 20, 20, 240, 80, NULL, NULL,
                               windowClass.hInstance, watch);
   watch->hwnd_ = hwnd;
-  watch->registered_ = hwnd != NULL && RegisterShellHookWindow(hwnd);
+  watch->registered_ = hwnd != NULL && GetShellWindow() != NULL && RegisterShellHookWindow(hwnd);
   MSG msg;
   PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);  // the thread's queue, for WM_QUIT
   SetEvent(watch->ready_);

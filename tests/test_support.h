@@ -129,6 +129,9 @@ class OpenRecorder : NoCopy {
   explicit OpenRecorder(const std::string& extension);
   ~OpenRecorder();
 
+  // The command line that the type's verb runs for this path (registered
+  // with "%1" for it): a test may start the handler itself.
+  std::string Command(const std::string& path, const std::string& verb = "open") const;
   // Creates an existing file with the handled extension and returns its path.
   // The file holds `text`, or its stem when that is empty (see open_recorder.cpp
   // for texts that make the handler misbehave).
@@ -141,7 +144,8 @@ class OpenRecorder : NoCopy {
   // A path of an existing file that every shell refuses: its type is
   // registered, but its "open" command names a program that does not exist.
   std::string MakeRefusedFile(const std::string& stem);
-  // The files handed over so far, in the order the handlers started. Waits
+  // The files handed over so far, in the order the handlers' processes were
+  // created, which is the order of the hand-overs (see open_recorder.cpp). Waits
   // until at least `expected` have arrived or timeoutMs has passed. Each file
   // must have come through the "open" verb with its window hidden: any other
   // hand-over is a test failure.
@@ -179,8 +183,10 @@ class OnlyWindowsEnvironment : NoCopy {
 // is working in: it can take the foreground from the programs a test starts.
 // It runs on a thread of its own and is registered for the shell's hook
 // messages, through which the shell reports each window whose taskbar button
-// flashes (HSHELL_FLASH). Wine's shell reports none: there Available() is
-// false, and a flash cannot be seen.
+// flashes (HSHELL_FLASH). Only Explorer's shell, whose desktop is the shell
+// window (GetShellWindow), reports them: where there is none, as under Wine
+// or on a Windows without Explorer's shell, Available() is false, and a
+// flash cannot be seen.
 class ShellFlashWatch : NoCopy {
  public:
   ShellFlashWatch();
@@ -189,7 +195,8 @@ class ShellFlashWatch : NoCopy {
   HWND hwnd() const {
     return hwnd_;
   }
-  // True when the window was registered for the shell's hook messages.
+  // True when there is a shell window, and the window was registered for
+  // the shell's hook messages.
   bool Available() const {
     return registered_;
   }

@@ -1,0 +1,96 @@
+// Not part of the kit: starts a command as the test kit meets a session with
+// no interactive desktop and an ordinary user, for ./x test's check of the
+// kit's runner under Wine. The command runs on a window station of its own
+// that has no visible display (no WSF_VISIBLE), as a service's does, with
+// this user's token that is not elevated where the user's is (UAC's linked
+// token: Wine gives its programs an elevated one). First this says whether it
+// found the mouse buttons swapped, which a runner that ran before it must
+// have put back, and leaves them swapped, as a run cut short does, for the
+// runner it starts to put back. It ends with the command's exit code.
+//
+//   headless_start.exe PROGRAM [ARGUMENT...]
+#include <windows.h>
+
+#include <stdio.h>
+
+#include <string>
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    fputs("usage: headless_start PROGRAM [ARGUMENT...]\n", stderr);
+    return 2;
+  }
+  printf("headless_start: the mouse buttons were %s\n",
+         GetSystemMetrics(SM_SWAPBUTTON) ? "swapped" : "not swapped");
+  fflush(stdout);
+  SwapMouseButton(TRUE);
+
+  // The station's desktop is made while the station is this process's own.
+  HWINSTA own = GetProcessWindowStation();
+  HWINSTA station = CreateWindowStationW(L"handoff-headless", 0, WINSTA_ALL_ACCESS, NULL);
+  HDESK desktop = NULL;
+  if (station != NULL && SetProcessWindowStation(station)) {
+    desktop = CreateDesktopW(L"Default", NULL, NULL, 0, GENERIC_ALL, NULL);
+    SetProcessWindowStation(own);
+  }
+  if (desktop == NULL) {
+    fprintf(stderr, "headless_start: no window station of its own (error %lu)\n", GetLastError());
+    return 2;
+  }
+
+  HANDLE token = NULL, limited = NULL;
+  TOKEN_ELEVATION elevation = {};
+  TOKEN_LINKED_TOKEN linked = {};
+  DWORD size = 0;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+      GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+      elevation.TokenIsElevated &&
+      (!GetTokenInformation(token, TokenLinkedToken, &linked, sizeof(linked), &size) ||
+       !DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, NULL, SecurityImpersonation,
+                         TokenPrimary, &limited))) {
+    fprintf(stderr, "headless_start: no token that is not elevated (error %lu)\n", GetLastError());
+    return 2;
+  }
+
+  // The arguments as given, those with spaces quoted (cmd takes no quoted /c).
+  std::wstring command;
+  for (int i = 1; i < argc; ++i) {
+    const bool quoted = wcschr(argv[i], L' ') != NULL;
+    command += (i > 1 ? L" " : L"") + std::wstring(quoted ? L"\"" : L"") + argv[i] +
+               (quoted ? L"\"" : L"");
+  }
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  wchar_t desktopName[] = L"handoff-headless\\Default";
+  startup.lpDesktop = desktopName;
+  PROCESS_INFORMATION info;
+  // Suspended until it is in a job, with which all it starts ends, after a
+  // time limit.
+  const DWORD flags = CREATE_SUSPENDED;
+  if (!(limited != NULL ? CreateProcessAsUserW(limited, NULL, &command[0], NULL, NULL, FALSE, flags,
+                                               NULL, NULL, &startup, &info)
+                        : CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, flags, NULL, NULL,
+                                         &startup, &info))) {
+    fprintf(stderr, "headless_start: cannot start it (error %lu)\n", GetLastError());
+    return 2;
+  }
+  HANDLE job = CreateJobObjectW(NULL, NULL);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job != NULL) {
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    AssignProcessToJobObject(job, info.hProcess);
+  }
+  ResumeThread(info.hThread);
+  CloseHandle(info.hThread);
+  DWORD exitCode = 2;
+  if (WaitForSingleObject(info.hProcess, 10 * 60 * 1000) != WAIT_OBJECT_0) {
+    fputs("headless_start: still running after 10 minutes: ended\n", stderr);
+    TerminateProcess(info.hProcess, 2);
+    WaitForSingleObject(info.hProcess, 10000);
+  }
+  if (job != NULL) CloseHandle(job);
+  GetExitCodeProcess(info.hProcess, &exitCode);
+  CloseHandle(info.hProcess);
+  return static_cast<int>(exitCode);
+}
