@@ -12,7 +12,10 @@
 #   sign_test.sh --run LOADER PREFIX BIN
 #       runs the whole-program test that hands a list over on a signed copy of
 #       BIN/handoff.exe under Wine: the copy sits beside copies of the test and
-#       the handler it uses, and is the handoff.exe that the test starts
+#       the handler it uses, and is the handoff.exe that the test starts. Then
+#       makes BIN's Inno installer again around it, signed as ./x dist signs
+#       it, and runs the installer test's Inno case, which checks that the
+#       uninstaller it installs is signed too
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 sign=$root/tools/sign
@@ -209,13 +212,32 @@ wine_run() {
   make_certificates
   make_token
   mkdir -p "$folder"
-  cp "$bin/handoff.exe" "$bin/window_test.exe" "$bin/open_recorder.exe" "$folder/"
+  cp "$bin/handoff.exe" "$bin/window_test.exe" "$bin/open_recorder.exe" "$bin/installer_test.exe" "$folder/"
   "$sign" "$folder/handoff.exe" >/dev/null
   signed_by_test_signer "$folder/handoff.exe"
   "$root/tools/wine-run" "$loader" "$prefix" "$folder/window_test.exe" \
     --gtest_filter=PromptTest.EnterHandsTheListOverInOrderAndTheWindowCloses 2>&1 | tee "$work/run" || true
   grep -q '^\[  PASSED  \] 1 test' "$work/run" || fail "the signed program did not hand its list over"
 
+  # The Inno installer made as the build makes it (the file beside it holds
+  # how), with the signed copy of the program.
+  local arguments=() uninstaller
+  if [[ ! -f "$bin/installer_test_inno.exe.iscc" ]]; then
+    echo "NOT RUN: no Inno installer is built here, whose 32-bit compiler cannot run"
+    return
+  fi
+  mapfile -t arguments <"$bin/installer_test_inno.exe.iscc"
+  if ! HANDOFF_INNO_SIGNED_UNINSTALLER=1 "$root/tools/iscc-reproducible" "${arguments[@]:0:3}" \
+    "$folder/installer_test_inno.exe" "${arguments[3]}" "$work/inno" "$folder/handoff.exe" "${arguments[@]:4}" \
+    >"$work/inno.log" 2>&1; then
+    fail "the signed Inno installer was not made: $(cat "$work/inno.log")"
+    return
+  fi
+  for uninstaller in "$work"/inno/signed-uninstaller/uninst-*.e32; do signed_by_test_signer "$uninstaller"; done
+  "$sign" "$folder/installer_test_inno.exe" >/dev/null
+  "$root/tools/wine-run" "$loader" "$prefix" "$folder/installer_test.exe" --gtest_filter='InnoInstallerTest.*' \
+    2>&1 | tee "$work/run" || true
+  grep -q '^\[  PASSED  \] 1 test' "$work/run" || fail "the signed Inno installer's test did not pass"
 }
 
 if [[ "${1:-}" == --run ]]; then
