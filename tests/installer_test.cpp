@@ -495,6 +495,17 @@ TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesList
   installer.ExpectEndsWithZero(kExitTimeoutMs, "the installer");
   EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
   ASSERT_TRUE(KeyExists(uninstallKey_)) << "no uninstall entry";
+  // A signed Setup installs a signed uninstaller (Inno Setup's
+  // SignedUninstaller, as ./x dist builds it), which keeps its messages in a
+  // file of their own so as not to break its signature.
+  const bool setupSigned = CertificateTableSize(ModuleFolder() + "\\" + INNO_FILE) != 0;
+  EXPECT_EQ(CertificateTableSize(installFolder_ + "\\unins000.exe") != 0, setupSigned)
+      << (setupSigned ? "Setup is signed and its uninstaller is not"
+                      : "Setup is unsigned and its uninstaller is signed");
+  EXPECT_EQ(
+      GetFileAttributesA((installFolder_ + "\\unins000.msg").c_str()) != INVALID_FILE_ATTRIBUTES,
+      setupSigned)
+      << "unins000.msg beside the uninstaller";
 
   Process uninstaller;
   ASSERT_TRUE(uninstaller.Start("\"" + installFolder_ +

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Signing the release (tools/sign), with a certificate authority and a
-# code-signing certificate of its own made here and removed at the end.
+# code-signing certificate of its own made here, its key in a .pfx and on a
+# SoftHSM token, all removed at the end.
 #   sign_test.sh PROGRAM.exe
-#       signs a copy of the built program and checks the signature against
-#       that authority and against another, that taking the signature off
-#       gives back the program's bytes, that the signed image's checksum is
-#       right, and that tools/sign refuses, leaving the file as it was, without
-#       a certificate or with a wrong password
+#       signs a copy of the built program with the .pfx and another through the
+#       token, and checks each signature against that authority and another;
+#       that taking the signature off gives back the program's bytes, that the
+#       signed image's checksum is right; that tools/sign refuses, leaving the
+#       file as it was, without a certificate, with a wrong password or PIN;
+#       and that its check before ./x dist builds anything refuses them too
 #   sign_test.sh --run LOADER PREFIX BIN
 #       runs the whole-program test that hands a list over on a signed copy of
 #       BIN/handoff.exe under Wine: the copy sits beside copies of the test and
-#       the handler it uses, and is the handoff.exe that the test starts
+#       the handler it uses, and is the handoff.exe that the test starts. Then
+#       makes BIN's Inno installer again around it, signed as ./x dist signs
+#       it, and runs the installer test's Inno case, which checks that the
+#       uninstaller it installs is signed too
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 sign=$root/tools/sign
@@ -46,6 +51,41 @@ make_certificates() {
     -passout "file:$work/password" -out "$work/sign.pfx"
   export HANDOFF_SIGN_PFX=$work/sign.pfx HANDOFF_SIGN_PASSWORD_FILE=$work/password
   unset HANDOFF_SIGN_TIMESTAMP
+}
+
+# A SoftHSM token in $work/tokens (SOFTHSM2_CONF names a configuration of its
+# own) holding the key of make_certificates, under the PIN in $work/pin, with
+# the certificate and its chain in $work/chain.pem; signing goes through it
+# from now on. The throwaway PINs may go on softhsm2-util's command line.
+softhsm_module=/usr/lib/softhsm/libsofthsm2.so # where Debian's softhsm2 puts it
+make_token() {
+  mkdir -p "$work/tokens"
+  printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$work/tokens" \
+    >"$work/softhsm2.conf"
+  export SOFTHSM2_CONF=$work/softhsm2.conf
+  printf '24680135\n' >"$work/pin"
+  softhsm2-util --init-token --free --label "handoff test" --so-pin 13572468 --pin 24680135 >/dev/null
+  openssl pkcs8 -topk8 -nocrypt -in "$work/sign.key" -out "$work/sign.p8"
+  softhsm2-util --import "$work/sign.p8" --token "handoff test" --label "handoff signer" --id 01 \
+    --pin 24680135 >/dev/null
+  cat "$work/sign.crt" "$work/ca.crt" >"$work/chain.pem"
+  unset HANDOFF_SIGN_PFX HANDOFF_SIGN_PASSWORD_FILE
+  export HANDOFF_SIGN_PKCS11_MODULE=$softhsm_module HANDOFF_SIGN_CERTS=$work/chain.pem \
+    HANDOFF_SIGN_KEY='pkcs11:token=handoff%20test;object=handoff%20signer' HANDOFF_SIGN_PIN_FILE=$work/pin
+}
+
+# signed_by_test_signer FILE: a SHA-256 signature of the test signer, which
+# verifies against the authority "ca" and not against "wrong-ca".
+signed_by_test_signer() {
+  if ! osslsigncode verify -CAfile "$work/ca.crt" -in "$1" >"$work/verify" 2>&1; then
+    fail "$1: the signature does not verify against its authority: $(tail -n 5 "$work/verify")"
+    return
+  fi
+  grep -q 'Message digest algorithm *: *SHA256' "$work/verify" || fail "$1: not a SHA-256 signature"
+  grep -q 'Subject: /CN=handoff test signer' "$work/verify" || fail "$1: not signed by the test signer"
+  if osslsigncode verify -CAfile "$work/wrong-ca.crt" -in "$1" >"$work/verify" 2>&1; then
+    fail "$1: the signature verifies against an authority that did not issue it"
+  fi
 }
 
 # The header's load-configuration directory: printed as "RVA SIZE" in hex,
@@ -99,14 +139,24 @@ static_checks() {
   refused "without the time stamp asked for" HANDOFF_SIGN_TIMESTAMP=http://127.0.0.1:9/
   [[ ! -e "$copy.signing" ]] || fail "a refused signing left $copy.signing"
 
-  "$sign" "$copy" >/dev/null || { fail "tools/sign failed:" && cat "$work/out"; return; }
+  # What ./x dist asks before it builds anything, refused for the reason
+  # given.   check_refused WHY SAYING ENV-ARGS...
+  check_refused() {
+    local why=$1 saying=$2
+    shift 2
+    if env "$@" "$sign" --check >"$work/out" 2>&1; then
+      fail "tools/sign --check passed $why"
+    elif ! grep -qF -- "$saying" "$work/out"; then
+      fail "tools/sign --check refused $why without saying \"$saying\": $(cat "$work/out")"
+    fi
+  }
+  check_refused "a wrong password" "does not open with the password" \
+    HANDOFF_SIGN_PASSWORD_FILE="$work/wrong-password"
+  "$sign" --check >"$work/out" 2>&1 || fail "tools/sign --check refused the .pfx: $(cat "$work/out")"
+
+  "$sign" "$copy" >"$work/out" 2>&1 || { fail "tools/sign failed: $(cat "$work/out")"; return; }
   cmp -s "$copy" "$program" && fail "the signed copy is the unsigned program"
-  osslsigncode verify -CAfile "$work/ca.crt" -in "$copy" >"$work/verify" 2>&1 ||
-    fail "the signature does not verify against its authority: $(tail -n 5 "$work/verify")"
-  grep -q 'Message digest algorithm *: *SHA256' "$work/verify" || fail "not a SHA-256 signature"
-  grep -q 'Subject: /CN=handoff test signer' "$work/verify" || fail "not signed by the test signer"
-  osslsigncode verify -CAfile "$work/wrong-ca.crt" -in "$copy" >"$work/verify" 2>&1 &&
-    fail "the signature verifies against an authority that did not issue it"
+  signed_by_test_signer "$copy"
 
   # The signed image's checksum is right, and the check sees a wrong one.
   checksum_right "$copy" || fail "the signed image's PE checksum is wrong"
@@ -134,6 +184,23 @@ static_checks() {
     fail "without its signature the program is not the bytes it was built as:" \
       "$(cmp -l "$work/unsigned.exe" "$program" | head -n 4 | tr '\n' ' ')"
   fi
+
+  # Through the token: a wrong PIN, and each key the token will not give,
+  # refused before anything is built; a wrong PIN at signing too.
+  make_token
+  cp "$program" "$copy"
+  printf '11111111\n' >"$work/wrong-pin"
+  check_refused "a wrong PIN" "the token refused the PIN" HANDOFF_SIGN_PIN_FILE="$work/wrong-pin"
+  refused "with a wrong PIN" HANDOFF_SIGN_PIN_FILE="$work/wrong-pin"
+  check_refused "no PIN, which the token asks" "without a PIN" -u HANDOFF_SIGN_PIN_FILE
+  check_refused "a key the token does not hold" "no private key at" \
+    HANDOFF_SIGN_KEY='pkcs11:token=handoff%20test;object=other'
+  check_refused "a PIN in the key's URI" "holds the PIN" HANDOFF_SIGN_KEY="$HANDOFF_SIGN_KEY;pin-value=24680135"
+  check_refused "both a token and a .pfx" "both a token" HANDOFF_SIGN_PFX="$work/sign.pfx" \
+    HANDOFF_SIGN_PASSWORD_FILE="$work/password"
+  "$sign" --check >"$work/out" 2>&1 || fail "tools/sign --check refused the token: $(cat "$work/out")"
+  "$sign" "$copy" >"$work/out" 2>&1 || { fail "tools/sign failed through the token: $(cat "$work/out")"; return; }
+  signed_by_test_signer "$copy"
 }
 
 wine_run() {
@@ -143,14 +210,34 @@ wine_run() {
     exit 77
   fi
   make_certificates
+  make_token
   mkdir -p "$folder"
-  cp "$bin/handoff.exe" "$bin/window_test.exe" "$bin/open_recorder.exe" "$folder/"
+  cp "$bin/handoff.exe" "$bin/window_test.exe" "$bin/open_recorder.exe" "$bin/installer_test.exe" "$folder/"
   "$sign" "$folder/handoff.exe" >/dev/null
-  osslsigncode verify -CAfile "$work/ca.crt" -in "$folder/handoff.exe" >/dev/null 2>&1 ||
-    fail "the copy the test runs is not signed"
+  signed_by_test_signer "$folder/handoff.exe"
   "$root/tools/wine-run" "$loader" "$prefix" "$folder/window_test.exe" \
     --gtest_filter=PromptTest.EnterHandsTheListOverInOrderAndTheWindowCloses 2>&1 | tee "$work/run" || true
   grep -q '^\[  PASSED  \] 1 test' "$work/run" || fail "the signed program did not hand its list over"
+
+  # The Inno installer made as the build makes it (the file beside it holds
+  # how), with the signed copy of the program.
+  local arguments=() uninstaller
+  if [[ ! -f "$bin/installer_test_inno.exe.iscc" ]]; then
+    echo "NOT RUN: no Inno installer is built here, whose 32-bit compiler cannot run"
+    return
+  fi
+  mapfile -t arguments <"$bin/installer_test_inno.exe.iscc"
+  if ! HANDOFF_INNO_SIGNED_UNINSTALLER=1 "$root/tools/iscc-reproducible" "${arguments[@]:0:3}" \
+    "$folder/installer_test_inno.exe" "${arguments[3]}" "$work/inno" "$folder/handoff.exe" "${arguments[@]:4}" \
+    >"$work/inno.log" 2>&1; then
+    fail "the signed Inno installer was not made: $(cat "$work/inno.log")"
+    return
+  fi
+  for uninstaller in "$work"/inno/signed-uninstaller/uninst-*.e32; do signed_by_test_signer "$uninstaller"; done
+  "$sign" "$folder/installer_test_inno.exe" >/dev/null
+  "$root/tools/wine-run" "$loader" "$prefix" "$folder/installer_test.exe" --gtest_filter='InnoInstallerTest.*' \
+    2>&1 | tee "$work/run" || true
+  grep -q '^\[  PASSED  \] 1 test' "$work/run" || fail "the signed Inno installer's test did not pass"
 }
 
 if [[ "${1:-}" == --run ]]; then

@@ -783,3 +783,26 @@ bool CopyWithoutSecurityCookie(const std::string& from, const std::string& to, D
   WriteFileText(to, image.bytes());
   return !::testing::Test::HasFailure();
 }
+
+DWORD CertificateTableSize(const std::string& path) {
+  ImageFile image(ReadFileText(path));
+  const IMAGE_DOS_HEADER* dos = image.At<IMAGE_DOS_HEADER>(0);
+  const IMAGE_NT_HEADERS32* nt32 =
+      dos == nullptr ? nullptr : image.At<IMAGE_NT_HEADERS32>(dos->e_lfanew);
+  if (nt32 == nullptr || nt32->Signature != IMAGE_NT_SIGNATURE) return 0;
+  const IMAGE_DATA_DIRECTORY* table = nullptr;
+  if (nt32->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC &&
+      nt32->OptionalHeader.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_SECURITY) {
+    table = &nt32->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY];
+  } else if (const IMAGE_NT_HEADERS64* nt64 = image.At<IMAGE_NT_HEADERS64>(dos->e_lfanew)) {
+    if (nt64->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC &&
+        nt64->OptionalHeader.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_SECURITY) {
+      table = &nt64->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY];
+    }
+  }
+  // Its address is an offset in the file, not an RVA as the other entries'.
+  return table != nullptr && table->Size != 0 &&
+                 image.At<BYTE>(table->VirtualAddress, table->Size) != nullptr
+             ? table->Size
+             : 0;
+}

@@ -294,3 +294,7 @@ ULONG_PTR StackGuardOf(HANDLE process, DWORD guardRva = 0);
 // made right again. guardRva gets where the cookie was. False, with a test
 // failure, when the image has no cookie or the copy cannot be written.
 bool CopyWithoutSecurityCookie(const std::string& from, const std::string& to, DWORD* guardRva);
+// The size of the Authenticode certificate table of a program, 32-bit or
+// 64-bit: what signing adds to it. 0 when it has none, or cannot be read, or
+// its header puts the table outside the file.
+DWORD CertificateTableSize(const std::string& path);

@@ -60,6 +60,19 @@ ArchitecturesAllowed={#Architecture}
 ArchitecturesInstallIn64BitMode={#Architecture}
 ; handoff.exe always ends with 0 and asks for no restart.
 RestartIfNeededByRun=no
+; Signing, which Setup and its uninstaller need (see the README's "Signing"):
+; on Windows, give the compiler a Sign Tool, and it signs Setup, the
+; uninstaller and the copies of itself that Setup runs, as it compiles:
+;   ISCC "/Smysign=signtool.exe sign /fd sha256 /tr <time-stamp URL> /td sha256 /a $f" star-atlas.iss
+; with this line here:   SignTool=mysign
+; Where no Sign Tool can run, give a folder for the signed uninstaller:
+;   ISCC /DSignedUninstallerDir=C:\path\to\folder star-atlas.iss
+; The first compile writes the uninstaller there and stops; sign that file
+; where it is, compile again, then sign the Setup program it made.
+#ifdef SignedUninstallerDir
+SignedUninstaller=yes
+SignedUninstallerDir={#SignedUninstallerDir}
+#endif
 
 [Languages]
 Name: "english"; MessagesFile: "compiler:Default.isl"
