@@ -301,6 +301,34 @@ TEST_F(PromptTest, EveryWayOfCancellingEndsWithoutTouchingTheStore) {
   EXPECT_EQ(recorder.Opened(0), Files{});
 }
 
+// Where no person can ever see the window, as in the window station of a
+// service or of a task that runs whether the user is logged on or not, the
+// program ends at once with 0 and opens no window, so that an installer that
+// waits for it goes on. It hands nothing over and writes nothing: a list stays
+// for the product to schedule later, and a store without a key gets none.
+TEST_F(PromptTest, WhereNoOneCanSeeItEndsAtOnceWithoutAWindowAndTouchesNoStore) {
+  UnseenDesktop unseen;
+  store.SetList({recorder.MakeFile("unseen")});
+  const std::vector<RegistryValue> before = Snapshot(StoreKeyPath(store.name()));
+  TestStore absent("unseen");
+  for (const TestStore* given : {&store, &absent}) {
+    RunningProgram program(given->name(), "", unseen.path);
+    bool prompted = false;
+    EXPECT_TRUE(WaitUntil(10000, 20,
+                          [&]() {
+                            prompted = prompted ||
+                                       unseen.PromptOf(GetProcessId(program.process())) != NULL;
+                            return !program.Running();
+                          }))
+        << given->name() << " still runs after 10 s";
+    EXPECT_FALSE(prompted) << "a prompt that nobody can see";
+    ExpectEndsCleanly(program);
+  }
+  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);
+  EXPECT_FALSE(absent.Exists());
+  EXPECT_EQ(recorder.Opened(0), Files{});
+}
+
 // Clicks as a right-handed and as a left-handed user makes them: each case
 // sets the mouse buttons swapped or not for the test, and restores them.
 // Wine 8 sets SM_SWAPBUTTON but swaps no button of the input, so that a
