@@ -1,4 +1,4 @@
-// Start-up hardening and the COM apartment.
+// Start-up hardening, the unattended check and the COM apartment.
 #include "startup.h"
 
 #include <objbase.h>
@@ -29,6 +29,17 @@ void ProtectAgainstDllPlanting() {
   }
   // Where the call is missing, at least take the current folder out of the search.
   SetDllDirectoryA("");
+}
+
+bool PromptWouldHangTheInstall() {
+  // Since Windows Vista, session 0 holds services and no user's desktop.
+  DWORD session = 0;
+  if (ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0) return true;
+  // What cannot be read is taken as visible: the prompt is shown as always.
+  USEROBJECTFLAGS flags = {};
+  return GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
+                                   NULL) &&
+         (flags.dwFlags & WSF_VISIBLE) == 0;
 }
 
 void EnterComApartment() {

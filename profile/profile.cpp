@@ -116,14 +116,15 @@ int ProfileGetInt(ProfileStore* store, const char* valueName, int defaultValue) 
   return ParseDecimal(text);
 }
 
-void ProfileGetString(ProfileStore* store, const char* valueName, const char* defaultText,
+bool ProfileGetString(ProfileStore* store, const char* valueName, const char* defaultText,
                       char* out, int outSize) {
-  if (out == NULL || outSize < 1) return;
+  if (out == NULL || outSize < 1) return false;
   const size_t size = static_cast<size_t>(outSize);
   if (defaultText == NULL) defaultText = "";
   const bool inPlace = out == defaultText;
   const bool readsRegistry = store->useRegistry && store->key != NULL;
   const bool readsIni = !store->useRegistry && store->section[0] != '\0';
+  bool found = false;
 
   if (readsRegistry && SeedsKey(store)) {
     RegSetValueExA(store->key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultText),
@@ -137,22 +138,34 @@ void ProfileGetString(ProfileStore* store, const char* valueName, const char* de
         RegQueryValueExA(store->key, valueName, NULL, &type, reinterpret_cast<BYTE*>(out), &got);
     if (result == ERROR_SUCCESS && got <= size - 1) {
       out[got] = '\0';
-      return;
+      return true;
     }
     // A value too long for the buffer may leave part of itself there. Out of
     // place the default is put back below; in place the default is gone, and
     // the buffer is only made to end within its size.
     if (inPlace && result == ERROR_MORE_DATA) out[size - 1] = '\0';
+    found = result == ERROR_SUCCESS || result == ERROR_MORE_DATA;
   } else if (readsIni) {
     GetPrivateProfileStringA(store->section, valueName, defaultText, out, static_cast<DWORD>(size),
                              store->iniFile);
     out[size - 1] = '\0';
-    return;
+    return false;
   }
   // The default stands. A buffer that holds it already is left byte for byte
   // as the caller gave it: the default is shorter than the buffer, so it ends
   // in its own NUL.
   if (!inPlace) CopyText(out, size, defaultText);
+  return found;
+}
+
+int ProfileGetValueCount(ProfileStore* store, int defaultValue) {
+  if (!store->useRegistry || store->key == NULL || SeedsKey(store)) return defaultValue;
+  DWORD values = 0;
+  if (RegQueryInfoKeyA(store->key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL,
+                       NULL) != ERROR_SUCCESS) {
+    return defaultValue;
+  }
+  return values > INT_MAX ? INT_MAX : static_cast<int>(values);
 }
 
 void ProfileClose(ProfileStore* store) {

@@ -22,6 +22,12 @@ const int kProfileMaxRegistryName = 238;
 
 void ProfileOpen(const char* iniFile, const char* name, ProfileStore* store, int useRegistry);
 int ProfileGetInt(ProfileStore* store, const char* valueName, int defaultValue);
-void ProfileGetString(ProfileStore* store, const char* valueName, const char* defaultText,
+// Returns true only when an existing key holds a value of this name, whether
+// or not it fitted the buffer: the caller can count the values it has met,
+// empty ones too. A missing value, a seeded key and INI mode give false.
+bool ProfileGetString(ProfileStore* store, const char* valueName, const char* defaultText,
                       char* out, int outSize);
+// The number of values an existing key holds; nothing is written. A seeded
+// key, INI mode, a refused store or a failed query give the default.
+int ProfileGetValueCount(ProfileStore* store, int defaultValue);
 void ProfileClose(ProfileStore* store);

@@ -1,6 +1,7 @@
 // The scheduling run, one press of Ok: no state survives from one run to the next.
 #include "schedule.h"
 
+#include <limits.h>
 #include <shellapi.h>
 #include <stdlib.h>
 #include <string.h>
@@ -25,11 +26,21 @@ void ScheduleRun(int argc, char** argv, HWND owner) {
   if (store.key == NULL) return;
 
   int count = ProfileGetInt(&store, "inscount", 0);
+  // A count written wrongly can lie far beyond the entries, and every index
+  // past the last one the key holds hands nothing over. The key's values bound
+  // how many entries can still come: the run counts the values it has met,
+  // "inscount" (which a count above 0 was read from) and each entry found, and
+  // stops once it has met them all. Values the key holds besides the list only
+  // loosen the bound. The number is asked again before stopping, so that
+  // entries added during the run are still read.
+  int met = 1;
+  int values = ProfileGetValueCount(&store, INT_MAX);
   for (int i = 0; i < count; ++i) {
+    if (met >= values && met >= (values = ProfileGetValueCount(&store, INT_MAX))) break;
     // "ins" and at most 10 digits: far inside the buffer.
     memcpy(valueName, "ins", 3);
     _itoa(i, valueName + 3, 10);
-    ProfileGetString(&store, valueName, "", entry, sizeof(entry));
+    if (ProfileGetString(&store, valueName, "", entry, sizeof(entry))) ++met;
     if (entry[0] == '\0') continue;
     INT_PTR result =
         reinterpret_cast<INT_PTR>(ShellExecuteA(owner, "open", entry, NULL, NULL, SW_HIDE));

@@ -64,21 +64,30 @@ TEST_F(FaultTest, AFileThatVanishesDuringTheRunIsRefusedAndTheWindowStays) {
   EXPECT_EQ(List(), before);
 }
 
+// The first two entries' handlers write while the run goes on: one replaces
+// the last entry, the other adds one before it.
 TEST_F(FaultTest, AListRewrittenDuringTheRunIsReadAsItStandsWhenEachEntryIsReached) {
+  const std::string added = "ins" + std::to_string(kSpan - 2);
   std::string original = recorder.MakeFile("original");
   std::string replacement = recorder.MakeFile("replacement");
+  std::string addition = recorder.MakeFile("addition");
   std::string rewriter = recorder.MakeFile(
       "rewriter", "!set " + StoreKeyPath(store.name()) + "|" + lastName + "|" + replacement);
+  std::string adder = recorder.MakeFile(
+      "adder", "!set " + StoreKeyPath(store.name()) + "|" + added + "|" + addition);
   WriteList(rewriter, original);
+  store.SetString("ins1", adder);
   Run(true);
-  EXPECT_EQ(recorder.Opened(2), (Files{rewriter, replacement}));
-  // Only this test and the other program wrote: the key holds the list as they
-  // left it, untouched by the run (the texts as ANSI reads them, with their
-  // NUL).
+  EXPECT_EQ(recorder.Opened(4), (Files{rewriter, adder, addition, replacement}));
+  // Only this test and the other programs wrote: the key holds the list as
+  // they left it, untouched by the run (the texts as ANSI reads them, with
+  // their NUL).
   const DWORD count = kSpan;
   EXPECT_EQ(List(),
             (std::vector<RegistryValue>{
                 {"ins0", REG_SZ, rewriter + '\0'},
+                {"ins1", REG_SZ, adder + '\0'},
+                {added, REG_SZ, addition + '\0'},
                 {lastName, REG_SZ, replacement + '\0'},
                 {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&count), 4)}}));
 }

@@ -17,8 +17,8 @@ static BOOL CALLBACK FindPromptWindow(HWND hwnd, LPARAM lParam) {
   DWORD owner = 0;
   GetWindowThreadProcessId(hwnd, &owner);
   char className[64];
-  if (owner == found->first && IsWindowVisible(hwnd) &&
-      GetClassNameA(hwnd, className, sizeof(className)) && strcmp(className, "TForm1") == 0) {
+  if (owner == found->first && GetClassNameA(hwnd, className, sizeof(className)) &&
+      strcmp(className, "TForm1") == 0) {
     found->second = hwnd;
     return FALSE;
   }
@@ -104,7 +104,7 @@ HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
     EnumWindows(FindPromptWindow, reinterpret_cast<LPARAM>(&found));
     GUITHREADINFO gui = {};
     gui.cbSize = sizeof(gui);
-    if (found.second != NULL &&
+    if (found.second != NULL && IsWindowVisible(found.second) &&
         GetGUIThreadInfo(GetWindowThreadProcessId(found.second, NULL), &gui) &&
         gui.hwndFocus != NULL) {
       // The window takes the focus as it is shown, and the program moves it
@@ -139,14 +139,17 @@ void PressKeysIn(HWND window, const std::string& keys) {
   }
 }
 
-RunningProgram::RunningProgram(const std::string& arguments, const std::string& program) {
+RunningProgram::RunningProgram(const std::string& arguments, const std::string& program,
+                               const std::string& desktop) {
   std::string command =
       "\"" + (program.empty() ? ModuleFolder() + "\\handoff.exe" : program) + "\"";
   if (!arguments.empty()) command += " " + arguments;
   // Wide, as an installer starts it: the arguments may hold any letters.
   std::wstring wideCommand = Widen(command);
+  std::wstring wideDesktop = Widen(desktop);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
+  if (!desktop.empty()) startup.lpDesktop = &wideDesktop[0];
   PROCESS_INFORMATION info;
   if (!CreateProcessW(NULL, &wideCommand[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
     ADD_FAILURE() << "cannot start " << command;
@@ -213,4 +216,34 @@ void RunningProgram::ClickControl(int id) {
   click[1].mi.dwFlags = swapped ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
   click[2].mi.dwFlags = swapped ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
   EXPECT_EQ(SendInput(3, click, sizeof(INPUT)), 3u) << "SendInput error " << GetLastError();
+}
+
+UnseenDesktop::UnseenDesktop()
+    : path("handoff-test-unseen-" + std::to_string(GetCurrentProcessId())),
+      station_(CreateWindowStationA(path.c_str(), 0, WINSTA_ALL_ACCESS, NULL)) {
+  USEROBJECTFLAGS flags = {};
+  if (!GetUserObjectInformationA(station_, UOI_FLAGS, &flags, sizeof(flags), NULL)) {
+    ADD_FAILURE() << "no window station of the test's own: error " << GetLastError();
+    return;
+  }
+  EXPECT_EQ(flags.dwFlags & WSF_VISIBLE, 0u) << "the test's window station is visible";
+  // A desktop is made in the process's own window station.
+  HWINSTA ours = GetProcessWindowStation();
+  SetProcessWindowStation(station_);
+  desktop_ = CreateDesktopA("Default", NULL, NULL, 0, GENERIC_ALL, NULL);
+  SetProcessWindowStation(ours);
+  EXPECT_NE(desktop_, nullptr) << "no desktop in the test's window station";
+  path += "\\Default";
+}
+
+UnseenDesktop::~UnseenDesktop() {
+  if (desktop_ != NULL) CloseDesktop(desktop_);
+  if (station_ != NULL) CloseWindowStation(station_);
+}
+
+HWND UnseenDesktop::PromptOf(DWORD processId) const {
+  std::pair<DWORD, HWND> found = {processId, NULL};
+  if (desktop_ != NULL)
+    EnumDesktopWindows(desktop_, FindPromptWindow, reinterpret_cast<LPARAM>(&found));
+  return found.second;
 }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 // The screen's resolution, in dots per inch, as a DPI-aware program sees it.
 int ScreenDpi();
 // True where the tests may set the screen resolution for the programs they
@@ -45,8 +47,10 @@ void PressKeysIn(HWND window, const std::string& keys);
 class RunningProgram {
  public:
   // Starts handoff.exe, found beside the test program unless `program` names
-  // another copy, with this command-line tail (UTF-8).
-  explicit RunningProgram(const std::string& arguments, const std::string& program = "");
+  // another copy, with this command-line tail (UTF-8), on the desktop that
+  // `desktop` names ("station\\desktop"; the test's own when empty).
+  explicit RunningProgram(const std::string& arguments, const std::string& program = "",
+                          const std::string& desktop = "");
   ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
@@ -76,4 +80,21 @@ class RunningProgram {
   HANDLE process_ = NULL;
   DWORD threadId_ = 0;
   HWND window_ = NULL;
+};
+
+// A window station of the test's own without visible display surfaces (no
+// WSF_VISIBLE), as services and tasks that run whether the user is logged on
+// or not have, with one desktop; both go with the object.
+class UnseenDesktop : NoCopy {
+ public:
+  UnseenDesktop();
+  ~UnseenDesktop();
+  // The prompt window of this process on the desktop, shown or not, or NULL.
+  HWND PromptOf(DWORD processId) const;
+
+  std::string path;  // "station\\desktop", to start a program there
+
+ private:
+  HWINSTA station_;
+  HDESK desktop_ = NULL;
 };

@@ -289,9 +289,11 @@ Values ReadKey(const std::string& path) {
 
 // A string read into a buffer with guard bytes on both sides (now and then in
 // place, with the default already in the buffer, in registry mode), told in the
-// case's story and checked against `model`.
+// case's story and checked against `model`, and whether the store reports the
+// value found against `foundModel`.
 void CheckString(Fuzz& fuzz, ProfileStore* store, const std::string& name,
-                 const std::string& defaultText, int outSize, const std::string& model) {
+                 const std::string& defaultText, int outSize, const std::string& model,
+                 bool foundModel = false) {
   const bool inPlace =
       store->useRegistry && defaultText.size() < static_cast<size_t>(outSize) && fuzz.OneIn(8);
   fuzz.story << "  ProfileGetString(\"" << name << "\", default " << Show(defaultText)
@@ -300,7 +302,9 @@ void CheckString(Fuzz& fuzz, ProfileStore* store, const std::string& name,
   std::string bytes = guard + std::string(outSize, '\xa5') + guard;
   char* out = &bytes[guard.size()];
   if (inPlace) memcpy(out, defaultText.c_str(), defaultText.size() + 1);
-  ProfileGetString(store, name.c_str(), inPlace ? out : defaultText.c_str(), out, outSize);
+  const bool found =
+      ProfileGetString(store, name.c_str(), inPlace ? out : defaultText.c_str(), out, outSize);
+  fuzz.Expect(found, foundModel, "found");
   fuzz.Expect(bytes.substr(0, 16) + bytes.substr(16 + outSize), guard + guard, "guard bytes");
   fuzz.Expect(strnlen(out, outSize) < static_cast<size_t>(outSize), true, "a NUL within outSize");
   fuzz.Expect(std::string(out, strnlen(out, outSize)), model, "string read");
@@ -372,10 +376,14 @@ void KeyCases(Fuzz& fuzz, int& index, const std::string& base, KeyKind kind) {
       const int outSize = AnyOutSize(fuzz, value);
       const std::string defaultText = AnyDefault(fuzz, outSize);
       CheckString(fuzz, &profile, valueName, defaultText, outSize,
-                  ModelRegistryString(value, defaultText, outSize));
+                  ModelRegistryString(value, defaultText, outSize), value.present);
       if (kind == KeyKind::kCreated) values[valueName] = {true, REG_SZ, defaultText + '\0'};
     }
   }
+  // Only an existing key counts its values; the count writes none.
+  fuzz.story << "  ProfileGetValueCount(default -1)\n";
+  fuzz.Expect(ProfileGetValueCount(&profile, -1),
+              kind == KeyKind::kExisting ? static_cast<int>(values.size()) : -1, "value count");
   ProfileClose(&profile);
   fuzz.Expect(ReadKey(path), values, "the key after the reads");
   if (!name.empty()) DeleteKey(path);

@@ -194,13 +194,27 @@ TEST_F(PromptTest, AppearsAsDesignedWithOkFocusedAndTouchesNoStoreUntilOk) {
   EXPECT_FALSE(store.Exists());
 }
 
+// Also past a count written far beyond the entries: the run ends once no
+// entry can remain instead of reading every missing index up to the count.
+// An empty entry is one that remains no longer; the text "100" reads as the
+// count 3,158,065 (its bytes "100\0", low first).
 TEST_F(PromptTest, EnterHandsTheListOverInOrderAndTheWindowCloses) {
-  Files files = {recorder.MakeFile("first"), recorder.MakeFile("second")};
-  store.SetList(files);
-  std::vector<RegistryValue> before = Snapshot(StoreKeyPath(store.name()));
-  ASSERT_NO_FATAL_FAILURE(RunAndPress(store.name(), "Return"));
-  EXPECT_EQ(recorder.Opened(2), files);
-  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);
+  const std::string first = recorder.MakeFile("first"), last = recorder.MakeFile("last");
+  const RegistryValue largest = DwordValue("inscount", 2147483647);
+  const std::vector<RegistryValue> lists[] = {
+      {StringValue("ins0", first), StringValue("ins1", last), DwordValue("inscount", 2)},
+      {StringValue("ins0", first), StringValue("ins1", last), largest},
+      {StringValue("ins0", first), StringValue("ins1", last), StringValue("inscount", "100")},
+      {StringValue("ins0", ""), StringValue("ins4999", last), largest}};
+  for (const std::vector<RegistryValue>& list : lists) {
+    SCOPED_TRACE(list[1].name + ", inscount of type " + std::to_string(list[2].type));
+    DeleteUserKey(StoreKeyPath(store.name()));
+    for (const RegistryValue& value : list)
+      store.SetRaw(value.name.c_str(), value.type, value.data);
+    ASSERT_NO_FATAL_FAILURE(RunAndPress(store.name(), "Return"));
+    EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), list);
+  }
+  EXPECT_EQ(recorder.Opened(7), (Files{first, last, first, last, first, last, last}));
 }
 
 TEST_F(PromptTest, RefusalKeepsTheWindowAndOkStartsAgainFromTheFirstEntry) {
@@ -284,6 +298,34 @@ TEST_F(PromptTest, EveryWayOfCancellingEndsWithoutTouchingTheStore) {
     ExpectEndsCleanly(program);
     EXPECT_FALSE(store.Exists());
   }
+  EXPECT_EQ(recorder.Opened(0), Files{});
+}
+
+// Where no person can ever see the window, as in the window station of a
+// service or of a task that runs whether the user is logged on or not, the
+// program ends at once with 0 and opens no window, so that an installer that
+// waits for it goes on. It hands nothing over and writes nothing: a list stays
+// for the product to schedule later, and a store without a key gets none.
+TEST_F(PromptTest, WhereNoOneCanSeeItEndsAtOnceWithoutAWindowAndTouchesNoStore) {
+  UnseenDesktop unseen;
+  store.SetList({recorder.MakeFile("unseen")});
+  const std::vector<RegistryValue> before = Snapshot(StoreKeyPath(store.name()));
+  TestStore absent("unseen");
+  for (const TestStore* given : {&store, &absent}) {
+    RunningProgram program(given->name(), "", unseen.path);
+    bool prompted = false;
+    EXPECT_TRUE(WaitUntil(10000, 20,
+                          [&]() {
+                            prompted = prompted ||
+                                       unseen.PromptOf(GetProcessId(program.process())) != NULL;
+                            return !program.Running();
+                          }))
+        << given->name() << " still runs after 10 s";
+    EXPECT_FALSE(prompted) << "a prompt that nobody can see";
+    ExpectEndsCleanly(program);
+  }
+  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);
+  EXPECT_FALSE(absent.Exists());
   EXPECT_EQ(recorder.Opened(0), Files{});
 }
 
