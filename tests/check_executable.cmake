@@ -1,10 +1,10 @@
 # Reads a built handoff.exe as a loader would and checks what it carries:
-#   cmake -DEXE=... -DMAP=... -DREADOBJ=... -DOSSLSIGNCODE=... -DXMLLINT=... -DVERSION=...
+#   cmake -DEXE=... -DMAP=... -DREADOBJ=... -DXMLLINT=... -DVERSION=...
 #         -DBITS=32|64 -DSOURCE_DIR=... -DBINARY_DIR=... -P check_executable.cmake
 # It looks at the executable itself, not at the sources it was made from: the
 # header, imports, load configuration and resources as llvm-readobj reads
-# them, the checksum as osslsigncode sums it; MAP, the linker's map, only
-# says where the stack guard was placed.
+# them, the checksum as the image's bytes sum (image_reader.cmake); MAP, the
+# linker's map, only says where the stack guard was placed.
 
 set(failures "")
 macro(fail message)
@@ -94,17 +94,10 @@ foreach(flag IN LISTS flags)
   endif()
 endforeach()
 
-# The header's checksum is the image's, as osslsigncode sums it on its own
-# (it then fails for want of a signature, which the program does not carry).
-# It prints the header's and its own sum where they differ, and where they
-# agree one sum (2.x) or both (1.x).
-execute_process(COMMAND ${OSSLSIGNCODE} verify -in ${EXE} OUTPUT_VARIABLE verified ERROR_VARIABLE verified)
-if(verified MATCHES "Current PE checksum *: ([0-9A-F]+)\nCalculated PE checksum *: ([0-9A-F]+)\n")
-  if(NOT (CMAKE_MATCH_1 STREQUAL CMAKE_MATCH_2))
-    fail("the header's checksum is 0x${CMAKE_MATCH_1}, the image sums to 0x${CMAKE_MATCH_2}")
-  endif()
-elseif(NOT (verified MATCHES "(^|\n)PE checksum *: [0-9A-F]+\n"))
-  fail("osslsigncode reads no checksum in ${EXE}")
+# The header's checksum is the image's, summed from its bytes.
+check_image_checksum(wrongChecksum ${EXE})
+if(wrongChecksum)
+  fail("${wrongChecksum}")
 endif()
 
 # The resources: each entry's type, name, and where its data is.

@@ -1,9 +1,10 @@
 # Reading a PE image with llvm-readobj, for the checks of the programs we
 # build: what it prints of each part, where an image address lies in the file,
-# and the resources.
+# and the resources; and whether its checksum is right, from its bytes.
 #   include(image_reader.cmake); read_image_parts(EXE READOBJ) sets file_headers,
 #   sections, coff_imports, coff_load_config and coff_resources (what
-#   llvm-readobj prints for each), and image_read_failed where it could not.
+#   llvm-readobj prints for each), and image_read_failed where it could not;
+#   check_image_checksum(VAR EXE) needs neither. Also a command (see the end).
 
 macro(read_image_parts exe readobj)
   set(image_read_failed "")
@@ -59,3 +60,64 @@ function(image_resources var)
   endforeach()
   set(${var} "${found}" PARENT_SCOPE)
 endfunction()
+
+# Whether the header's checksum is the image's: `var` gets "" where it is, and
+# otherwise says what each is. The sum is the one Windows' CheckSumMappedFile
+# makes and tools that verify images check: the file's 16-bit little-endian
+# words, the checksum field read as 0, added with each carry folded back in,
+# plus the file's length. Read from the bytes themselves, so that it does not
+# depend on any tool's version or wording. The words are added in chunks as
+# one expression each; 64 bits hold any plain sum of them, folded at the end,
+# which gives what folding at each step gives.
+function(check_image_checksum var exe)
+  file(READ ${exe} hex HEX)
+  string(LENGTH "${hex}" hexLength)
+  math(EXPR length "${hexLength} / 2")
+  # The PE header from the DOS header's e_lfanew at 0x3c; the checksum 88 bytes on.
+  set(at -1)
+  if(hex MATCHES "^4d5a" AND hexLength GREATER 128)
+    string(SUBSTRING "${hex}" 120 8 at)
+    string(REGEX REPLACE "(..)(..)(..)(..)" "(0x\\4\\3\\2\\1 + 88) * 2" at "${at}")
+    math(EXPR at "${at}")
+  endif()
+  math(EXPR last "${hexLength} - 8")
+  if(at LESS 0 OR at GREATER last)
+    set(${var} "not a PE image" PARENT_SCOPE)
+    return()
+  endif()
+  string(SUBSTRING "${hex}" ${at} 8 field)
+  string(REGEX REPLACE "(..)(..)(..)(..)" "0x\\4\\3\\2\\1" header "${field}")
+  # The field's words are in the plain sum: taken off again.
+  string(REGEX REPLACE "(..)(..)(..)(..)" "0-0x\\2\\1-0x\\4\\3" sum "${field}")
+  if(length MATCHES "[13579]$")
+    string(APPEND hex "00")
+  endif()
+  foreach(chunk RANGE 0 ${hexLength} 4096)
+    string(SUBSTRING "${hex}" ${chunk} 4096 words)
+    string(REGEX REPLACE "(..)(..)" "+0x\\2\\1" words "${words}")
+    math(EXPR sum "${sum}${words}")
+  endforeach()
+  while(sum GREATER 0xffff)
+    math(EXPR sum "(${sum} & 0xffff) + (${sum} >> 16)")
+  endwhile()
+  math(EXPR sum "${sum} + ${length}")
+  set(${var} "" PARENT_SCOPE)
+  if(NOT (sum EQUAL header))
+    foreach(value header sum)
+      math(EXPR ${value} "${${value}}" OUTPUT_FORMAT HEXADECIMAL)
+      string(REGEX REPLACE "^0x" "" ${value} "${${value}}")
+      string(TOUPPER "${${value}}" ${value})
+    endforeach()
+    set(${var} "the header's checksum is 0x${header}, the image sums to 0x${sum}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# As a command, for the checks that are not CMake scripts:
+#   cmake -DCHECKSUM_OF=PROGRAM.exe -P image_reader.cmake
+# fails, naming both, where the header's checksum is not the image's.
+if(DEFINED CHECKSUM_OF)
+  check_image_checksum(wrong ${CHECKSUM_OF})
+  if(wrong)
+    message(FATAL_ERROR "${CHECKSUM_OF}: ${wrong}")
+  endif()
+endif()
