@@ -118,14 +118,6 @@ std::wstring Widen(const std::string& utf8) {
   return wide;
 }
 
-std::string Utf8(const std::wstring& text) {
-  const int size = static_cast<int>(text.size());
-  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, NULL, 0, NULL, NULL);
-  std::string utf8(length, '\0');
-  if (length != 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), size, &utf8[0], length, NULL, NULL);
-  return utf8;
-}
-
 std::string ReadFileText(const std::string& path) {
   std::string bytes;
   HANDLE file =
@@ -172,25 +164,17 @@ std::string ModuleFolder() {
 }
 
 std::vector<std::string> FindNames(const std::string& pattern, bool folders) {
+  const size_t slash = pattern.find_last_of('\\');
   std::vector<std::string> names;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(Widen(pattern).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folders) {
-      names.push_back(Utf8(found.cFileName));
-    }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  std::sort(names.begin(), names.end());
+  for (const auto& [name, isFolder] :
+       FolderEntries(Widen(pattern.substr(0, slash)), Widen(pattern.substr(slash + 1)).c_str())) {
+    if (isFolder == folders) names.push_back(Utf8(name));
+  }
   return names;
 }
 
 void RemoveFolder(const std::string& folder) {
-  for (const std::string& name : FindNames(folder + "\\*")) {
-    DeleteFileW(Widen(folder + "\\" + name).c_str());
-  }
-  RemoveDirectoryW(Widen(folder).c_str());
+  RemoveFolderTree(Widen(folder));
 }
 
 std::string StoreKeyPath(const std::string& name) {
@@ -621,24 +605,17 @@ ScratchFolder::~ScratchFolder() {
 }
 
 bool RunToEnd(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info;
-  std::wstring command = Widen(commandLine);
-  if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup,
-                      &info)) {
-    ADD_FAILURE() << "could not start " << commandLine << ": error " << GetLastError();
+  ChildProcess child;
+  ChildOptions options;
+  options.flags = CREATE_NO_WINDOW;
+  if (!child.Start(Widen(commandLine), options)) {
+    ADD_FAILURE() << "could not start " << commandLine << ": error " << child.error();
     return false;
   }
-  CloseHandle(info.hThread);
-  const bool ended = WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0;
-  if (!ended) {
-    TerminateProcess(info.hProcess, 1);
-    WaitForSingleObject(info.hProcess, 10000);
-  }
-  GetExitCodeProcess(info.hProcess, exitCode);
-  CloseHandle(info.hProcess);
-  return ended;
+  if (child.WaitForExit(timeoutMs, exitCode)) return true;
+  child.End();
+  GetExitCodeProcess(child.handle(), exitCode);
+  return false;
 }
 
 ULONG_PTR DefaultSecurityCookie() {

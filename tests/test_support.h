@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "test_base.h"
+
 // The helpers below that own a window, a thread, a key or a folder are not copied.
 struct NoCopy {
   NoCopy() = default;
@@ -21,7 +23,6 @@ struct NoCopy {
 // through its wide calls: this test process keeps the system's code page,
 // which need not hold them.
 std::wstring Widen(const std::string& utf8);
-std::string Utf8(const std::wstring& text);
 
 // True under Wine, whose ntdll exports its version; false on Windows.
 bool RunningUnderWine();
@@ -35,7 +36,7 @@ std::string ModuleFolder();
 // The names of the files that match this path, whose last part may hold
 // wildcards, sorted; of the folders instead when `folders`.
 std::vector<std::string> FindNames(const std::string& pattern, bool folders = false);
-// Removes the folder and the files directly in it.
+// Removes the folder with all that is in it.
 void RemoveFolder(const std::string& folder);
 // Creates or replaces the file with exactly this text.
 void WriteFileText(const std::string& path, const std::string& text);
