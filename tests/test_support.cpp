@@ -5,9 +5,6 @@
 
 #include <tlhelp32.h>
 
-#include <stddef.h>
-#include <stdint.h>
-
 #include <algorithm>
 #include <cwchar>
 
@@ -622,7 +619,7 @@ ULONG_PTR DefaultSecurityCookie() {
   return sizeof(ULONG_PTR) == 8 ? static_cast<ULONG_PTR>(0x00002B992DDFA232ull) : 0xBB40E64Eul;
 }
 
-ULONG_PTR StackGuardOf(HANDLE process, DWORD guardRva) {
+ULONG_PTR StackGuardOf(HANDLE process) {
   HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process));
   MODULEENTRY32 image = {};
   image.dwSize = sizeof(image);
@@ -635,7 +632,6 @@ ULONG_PTR StackGuardOf(HANDLE process, DWORD guardRva) {
   };
   const BYTE* base = image.modBaseAddr;
   ULONG_PTR guard = 0;
-  if (guardRva != 0) return read(base + guardRva, &guard, sizeof(guard)) ? guard : 0;
   IMAGE_DOS_HEADER dos;
   IMAGE_NT_HEADERS nt;
   IMAGE_LOAD_CONFIG_DIRECTORY config;
@@ -664,102 +660,12 @@ class ImageFile {
                ? reinterpret_cast<T*>(&bytes_[offset])
                : nullptr;
   }
-  // The same at an RVA, with all the bytes inside one of the sections.
-  template <class T>
-  T* AtRva(DWORD rva, size_t length = sizeof(T)) {
-    IMAGE_NT_HEADERS* nt = Headers();
-    if (nt == nullptr || rva == 0) return nullptr;
-    const size_t sections = reinterpret_cast<BYTE*>(&nt->OptionalHeader) - At<BYTE>(0) +
-                            nt->FileHeader.SizeOfOptionalHeader;
-    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
-      const IMAGE_SECTION_HEADER* section =
-          At<IMAGE_SECTION_HEADER>(sections + i * sizeof(IMAGE_SECTION_HEADER));
-      if (section == nullptr) return nullptr;
-      if (rva >= section->VirtualAddress &&
-          rva - section->VirtualAddress + length <= section->SizeOfRawData) {
-        return At<T>(section->PointerToRawData + (rva - section->VirtualAddress), length);
-      }
-    }
-    return nullptr;
-  }
-  // The headers, when this is an image of this build's architecture.
-  IMAGE_NT_HEADERS* Headers() {
-    IMAGE_DOS_HEADER* dos = At<IMAGE_DOS_HEADER>(0);
-    IMAGE_NT_HEADERS* nt = dos == nullptr ? nullptr : At<IMAGE_NT_HEADERS>(dos->e_lfanew);
-    return nt != nullptr && nt->Signature == IMAGE_NT_SIGNATURE &&
-                   nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR_MAGIC
-               ? nt
-               : nullptr;
-  }
-  // The checksum of the header, as ImageHlp's CheckSumMappedFile makes it:
-  // the 16-bit words of the file summed with their carries, the field itself
-  // counted as 0, plus the file's length.
-  DWORD CheckSum() {
-    const size_t field = reinterpret_cast<BYTE*>(&Headers()->OptionalHeader.CheckSum) - At<BYTE>(0);
-    uint64_t sum = 0;
-    for (size_t at = 0; at < bytes_.size(); at += 2) {
-      if (at == field || at == field + 2) continue;
-      WORD word = static_cast<BYTE>(bytes_[at]);
-      if (at + 1 < bytes_.size()) word |= static_cast<WORD>(static_cast<BYTE>(bytes_[at + 1]) << 8);
-      sum += word;
-      sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    return static_cast<DWORD>(sum + bytes_.size());
-  }
-  const std::string& bytes() const {
-    return bytes_;
-  }
 
  private:
   std::string bytes_;
 };
 
 }  // namespace
-
-bool CopyWithoutSecurityCookie(const std::string& from, const std::string& to, DWORD* guardRva) {
-  ImageFile image(ReadFileText(from));
-  IMAGE_NT_HEADERS* nt = image.Headers();
-  if (nt == nullptr) {
-    ADD_FAILURE() << from << " is no image of this architecture";
-    return false;
-  }
-  const IMAGE_DATA_DIRECTORY configEntry =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
-  const DWORD fieldRva = configEntry.VirtualAddress +
-                         static_cast<DWORD>(offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, SecurityCookie));
-  IMAGE_LOAD_CONFIG_DIRECTORY* config =
-      image.AtRva<IMAGE_LOAD_CONFIG_DIRECTORY>(configEntry.VirtualAddress);
-  if (config == nullptr ||
-      config->Size < offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, SecurityCookie) + sizeof(ULONG_PTR) ||
-      config->SecurityCookie <= nt->OptionalHeader.ImageBase) {
-    ADD_FAILURE() << from << " names no security cookie in its load configuration";
-    return false;
-  }
-  *guardRva = static_cast<DWORD>(config->SecurityCookie - nt->OptionalHeader.ImageBase);
-  config->SecurityCookie = 0;
-  // The field's relocation would move the 0 with the image, to an address in
-  // it: it becomes a relocation of the kind that does nothing.
-  const IMAGE_DATA_DIRECTORY relocations =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
-  for (DWORD done = 0; done + sizeof(IMAGE_BASE_RELOCATION) <= relocations.Size;) {
-    const DWORD blockRva = relocations.VirtualAddress + done;
-    IMAGE_BASE_RELOCATION* block = image.AtRva<IMAGE_BASE_RELOCATION>(blockRva);
-    if (block == nullptr || block->SizeOfBlock < sizeof(IMAGE_BASE_RELOCATION)) break;
-    // The block's fixups, a WORD each, follow its header.
-    WORD* words = image.AtRva<WORD>(blockRva, block->SizeOfBlock);
-    if (words == nullptr) break;
-    for (DWORD at = sizeof(IMAGE_BASE_RELOCATION) / 2; at < block->SizeOfBlock / 2; ++at) {
-      if (block->VirtualAddress + (words[at] & 0x0FFF) == fieldRva &&
-          (words[at] >> 12) != IMAGE_REL_BASED_ABSOLUTE) {
-        words[at] = 0;
-      }
-    }
-    done += block->SizeOfBlock;
-  }
-  nt->OptionalHeader.CheckSum = image.CheckSum();
-  WriteFileText(to, image.bytes());
-  return !::testing::Test::HasFailure();
-}
 
 DWORD CertificateTableSize(const std::string& path) {
   ImageFile image(ReadFileText(path));

@@ -285,16 +285,9 @@ bool RunToEnd(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode);
 // with (app/stack_guard.c).
 ULONG_PTR DefaultSecurityCookie();
 // The stack guard of a running program, read from its main image in the
-// process's memory: at guardRva when that is given, else at the address its
-// load configuration names as its security cookie; 0 when it names none or
-// the value cannot be read.
-ULONG_PTR StackGuardOf(HANDLE process, DWORD guardRva = 0);
-// Copies a program of this build's architecture, with the security cookie
-// of its load configuration taken out: no loader finds a cookie to seed.
-// The field and its base relocation are zeroed and the header's checksum
-// made right again. guardRva gets where the cookie was. False, with a test
-// failure, when the image has no cookie or the copy cannot be written.
-bool CopyWithoutSecurityCookie(const std::string& from, const std::string& to, DWORD* guardRva);
+// process's memory at the address its load configuration names as its
+// security cookie; 0 when it names none or the value cannot be read.
+ULONG_PTR StackGuardOf(HANDLE process);
 // The size of the Authenticode certificate table of a program, 32-bit or
 // 64-bit: what signing adds to it. 0 when it has none, or cannot be read, or
 // its header puts the table outside the file.
