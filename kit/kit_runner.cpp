@@ -293,9 +293,8 @@ int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
     RegCloseKey(key);
     if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, kMakerKey);
   }
-  const bool underWine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
   const auto types = {L".hoff", L".nohandler", L"HandoffTest."};
-  left += underWine
+  left += RunningUnderWine()
               ? RemoveSubkeys(HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT", L"", types)
               : RemoveSubkeys(HKEY_CURRENT_USER, L"HKEY_CURRENT_USER", L"Software\\Classes", types);
   left += RemoveSubkeys(HKEY_CURRENT_USER, L"HKEY_CURRENT_USER",

@@ -42,22 +42,6 @@ bool FolderExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Starts the command line, whose paths are in the system's code page as
-// Windows' narrow calls give them here.
-bool Start(ChildProcess& process, const std::string& command) {
-  std::wstring wide(command.size(), L'\0');
-  wide.resize(MultiByteToWideChar(CP_ACP, 0, command.data(), static_cast<int>(command.size()),
-                                  &wide[0], static_cast<int>(wide.size())));
-  return process.Start(wide);
-}
-
-// The exit code as Windows has it, not cut to 8 bits as a Unix shell would.
-void ExpectEndsWithZero(const ChildProcess& process, DWORD timeoutMs, const std::string& what) {
-  DWORD exitCode = 99;
-  EXPECT_TRUE(process.WaitForExit(timeoutMs, &exitCode)) << what << " did not end";
-  EXPECT_EQ(exitCode, 0u) << what;
-}
-
 // The processes of this program once one has started, waiting at most
 // timeoutMs, and no longer than `whileRunning` (when given) runs. Whether it
 // has ended is asked before the processes are listed, so that one it started
@@ -215,7 +199,7 @@ class InstallerTest : public ::testing::Test {
 
 TEST_F(InstallerTest, SilentInstallRunsThePromptAndOkHandsBothFilesOverInOrder) {
   ChildProcess installer;
-  ASSERT_TRUE(Start(installer, "\"" + ModuleFolder() + "\\" + INSTALLER_FILE + "\" /S"));
+  ASSERT_TRUE(installer.Start(Widen("\"" + ModuleFolder() + "\\" + INSTALLER_FILE + "\" /S")));
   ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
   ExpectEndsWithZero(installer, kExitTimeoutMs, "the installer");
   EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
@@ -242,7 +226,7 @@ class MsiInstallerTest : public InstallerTest {
     if (!Installed()) return;
     ChildProcess uninstaller;
     DWORD exitCode;
-    if (Start(uninstaller, "msiexec.exe /x \"" + package_ + "\" /qn")) {
+    if (uninstaller.Start(Widen("msiexec.exe /x \"" + package_ + "\" /qn"))) {
       uninstaller.WaitForExit(kUninstallTimeoutMs, &exitCode);
     }
   }
@@ -262,7 +246,7 @@ class MsiInstallerTest : public InstallerTest {
   void RunWithoutPrompt(const char* action, const std::string& uiLevel = "/qn") const {
     ChildProcess msiexec;
     const std::string options = std::string(action) + " \"" + package_ + "\" " + uiLevel;
-    ASSERT_TRUE(Start(msiexec, "msiexec.exe " + options));
+    ASSERT_TRUE(msiexec.Start(Widen("msiexec.exe " + options)));
     ExpectEndWithoutPrompt(msiexec, options);
   }
 
@@ -275,7 +259,7 @@ class MsiInstallerTest : public InstallerTest {
   void InstallAnswerAndUninstall(const std::string& uiLevel) {
     const Runs runs = uiLevel == "/qr" ? Runs::kAndWaits : Runs::kFromTheServiceAndEnds;
     ChildProcess installer;
-    ASSERT_TRUE(Start(installer, "msiexec.exe /i \"" + package_ + "\" " + uiLevel));
+    ASSERT_TRUE(installer.Start(Widen("msiexec.exe /i \"" + package_ + "\" " + uiLevel)));
     ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer, runs));
     // Once only: a second prompt would still be open, or hold msiexec.
     ExpectEndWithoutPrompt(installer, "/i " + uiLevel + " after the prompt was answered");
@@ -442,9 +426,9 @@ class InnoInstallerTest : public InstallerTest {
 
 TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesListAndEntry) {
   ChildProcess installer;
-  if (!Start(installer, "\"" + ModuleFolder() + "\\" + INNO_FILE +
-                            "\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART \"/LOG=" + setupLog_ +
-                            "\"")) {
+  if (!installer.Start(Widen("\"" + ModuleFolder() + "\\" + INNO_FILE +
+                             "\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART \"/LOG=" + setupLog_ +
+                             "\""))) {
     const DWORD error = installer.error();
     if (error == ERROR_BAD_EXE_FORMAT || error == ERROR_EXE_MACHINE_TYPE_MISMATCH) {
       GTEST_SKIP() << "NOT RUN: this Windows cannot start the 32-bit Inno Setup installer (error "
@@ -478,8 +462,8 @@ TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesList
       << "unins000.msg beside the uninstaller";
 
   ChildProcess uninstaller;
-  ASSERT_TRUE(Start(uninstaller, "\"" + installFolder_ +
-                                     "\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART"));
+  ASSERT_TRUE(uninstaller.Start(
+      Widen("\"" + installFolder_ + "\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART")));
   ExpectEndsWithZero(uninstaller, kUninstallTimeoutMs, "the uninstaller");
   // Until the files, the list and the uninstall entry are all gone, for a
   // limited time: Inno Setup's uninstaller may finish after its first process

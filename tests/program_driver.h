@@ -71,6 +71,9 @@ class RunningProgram {
   HANDLE process() const {
     return process_.handle();
   }
+  const ChildProcess& child() const {
+    return process_;
+  }
 
   // Brings the window to the foreground, then presses these keys (as PressKeysIn).
   void PressKeys(const std::string& keys);

@@ -3,6 +3,11 @@
 
 #include <algorithm>
 
+bool RunningUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
+}
+
 std::string Utf8(const std::wstring& text) {
   const int size = static_cast<int>(text.size());
   int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, NULL, 0, NULL, NULL);

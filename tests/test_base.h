@@ -9,6 +9,9 @@
 #include <utility>
 #include <vector>
 
+// True under Wine, whose ntdll exports its version; false on Windows.
+bool RunningUnderWine();
+
 // The text as UTF-8.
 std::string Utf8(const std::wstring& text);
 

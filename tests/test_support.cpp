@@ -148,11 +148,6 @@ bool WaitUntil(DWORD timeoutMs, DWORD pollMs, const std::function<bool()>& done)
   }
 }
 
-bool RunningUnderWine() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
-}
-
 std::string ModuleFolder() {
   char path[MAX_PATH];
   DWORD length = GetModuleFileNameA(NULL, path, sizeof(path));
@@ -613,6 +608,12 @@ bool RunToEnd(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode) 
   child.End();
   GetExitCodeProcess(child.handle(), exitCode);
   return false;
+}
+
+void ExpectEndsWithZero(const ChildProcess& process, DWORD timeoutMs, const std::string& what) {
+  DWORD exitCode = 99;
+  EXPECT_TRUE(process.WaitForExit(timeoutMs, &exitCode)) << what << " did not end";
+  EXPECT_EQ(exitCode, 0u) << what;
 }
 
 ULONG_PTR DefaultSecurityCookie() {

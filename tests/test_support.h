@@ -24,9 +24,6 @@ struct NoCopy {
 // which need not hold them.
 std::wstring Widen(const std::string& utf8);
 
-// True under Wine, whose ntdll exports its version; false on Windows.
-bool RunningUnderWine();
-
 // Asks `done` until it says true, every pollMs, at least once and then for at
 // most timeoutMs; true when it did.
 bool WaitUntil(DWORD timeoutMs, DWORD pollMs, const std::function<bool()>& done);
@@ -279,6 +276,9 @@ class ScratchFolder : NoCopy {
 // timeoutMs for it to end; false when it could not start or did not end (it
 // is then ended). Its exit code goes to exitCode.
 bool RunToEnd(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode);
+// Expects the process to end within timeoutMs with 0: the exit code as
+// Windows has it, not cut to 8 bits as a Unix shell would.
+void ExpectEndsWithZero(const ChildProcess& process, DWORD timeoutMs, const std::string& what);
 
 // The documented default of an image's security cookie, which the loader
 // replaces as it maps the image, and which the program's stack guard starts

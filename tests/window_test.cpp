@@ -124,10 +124,8 @@ void ExpectDesignedLayout(HWND window, int dpi) {
 
 class PromptTest : public ::testing::Test {
  protected:
-  void ExpectEndsCleanly(RunningProgram& program) {
-    DWORD exitCode = 99;
-    EXPECT_TRUE(program.WaitForExit(kExitTimeoutMs, &exitCode)) << "the program did not end";
-    EXPECT_EQ(exitCode, 0u);
+  void ExpectEndsCleanly(const RunningProgram& program) {
+    ExpectEndsWithZero(program.child(), kExitTimeoutMs, "the program");
   }
   // Starts the program on these arguments, presses these keys, and expects it to end with 0.
   void RunAndPress(const std::string& arguments, const char* keys) {
