@@ -15,6 +15,8 @@
 
 #include <string>
 
+#include "test_base.h"
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     fputs("usage: headless_start PROGRAM [ARGUMENT...]\n", stderr);
@@ -25,15 +27,8 @@ int wmain(int argc, wchar_t** argv) {
   fflush(stdout);
   SwapMouseButton(TRUE);
 
-  // The station's desktop is made while the station is this process's own.
-  HWINSTA own = GetProcessWindowStation();
-  HWINSTA station = CreateWindowStationW(L"handoff-headless", 0, WINSTA_ALL_ACCESS, NULL);
-  HDESK desktop = NULL;
-  if (station != NULL && SetProcessWindowStation(station)) {
-    desktop = CreateDesktopW(L"Default", NULL, NULL, 0, GENERIC_ALL, NULL);
-    SetProcessWindowStation(own);
-  }
-  if (desktop == NULL) {
+  HWINSTA station;
+  if (CreateUnseenDesktop(L"handoff-headless", &station) == NULL) {
     fprintf(stderr, "headless_start: no window station of its own (error %lu)\n", GetLastError());
     return 2;
   }
@@ -59,38 +54,20 @@ int wmain(int argc, wchar_t** argv) {
     command += (i > 1 ? L" " : L"") + std::wstring(quoted ? L"\"" : L"") + argv[i] +
                (quoted ? L"\"" : L"");
   }
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  wchar_t desktopName[] = L"handoff-headless\\Default";
-  startup.lpDesktop = desktopName;
-  PROCESS_INFORMATION info;
-  // Suspended until it is in a job, with which all it starts ends, after a
-  // time limit.
-  const DWORD flags = CREATE_SUSPENDED;
-  if (!(limited != NULL ? CreateProcessAsUserW(limited, NULL, &command[0], NULL, NULL, FALSE, flags,
-                                               NULL, NULL, &startup, &info)
-                        : CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, flags, NULL, NULL,
-                                         &startup, &info))) {
-    fprintf(stderr, "headless_start: cannot start it (error %lu)\n", GetLastError());
+  // In a job, with which all it starts ends, after a time limit.
+  ChildOptions options;
+  options.desktop = L"handoff-headless\\Default";
+  options.token = limited;
+  options.inJob = true;
+  ChildProcess child;
+  if (!child.Start(command, options)) {
+    fprintf(stderr, "headless_start: cannot start it (error %lu)\n", child.error());
     return 2;
   }
-  HANDLE job = CreateJobObjectW(NULL, NULL);
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (job != NULL) {
-    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-    AssignProcessToJobObject(job, info.hProcess);
-  }
-  ResumeThread(info.hThread);
-  CloseHandle(info.hThread);
   DWORD exitCode = 2;
-  if (WaitForSingleObject(info.hProcess, 10 * 60 * 1000) != WAIT_OBJECT_0) {
+  if (!child.WaitForExit(10 * 60 * 1000, &exitCode)) {
     fputs("headless_start: still running after 10 minutes: ended\n", stderr);
-    TerminateProcess(info.hProcess, 2);
-    WaitForSingleObject(info.hProcess, 10000);
+    child.End();
   }
-  if (job != NULL) CloseHandle(job);
-  GetExitCodeProcess(info.hProcess, &exitCode);
-  CloseHandle(info.hProcess);
   return static_cast<int>(exitCode);
 }

@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "test_base.h"
+
 namespace {
 
 const DWORD kProgramTimeoutMs = 15 * 60 * 1000;
@@ -54,15 +56,6 @@ std::string Summary(const Totals& totals) {
   return summary;
 }
 
-// A UTF-8 text takes at most three bytes for each UTF-16 unit (and a UTF-16
-// text no more units than the UTF-8 one has bytes, in Print).
-std::string Utf8(const std::wstring& text) {
-  std::string utf8(text.size() * 3, '\0');
-  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0],
-                                  static_cast<int>(utf8.size()), NULL, NULL));
-  return utf8;
-}
-
 // One line of UTF-8 to standard output: as letters to a console, as bytes
 // to a file or pipe.
 void Print(const std::string& line) {
@@ -78,36 +71,6 @@ void Print(const std::string& line) {
                 MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                     &wide[0], static_cast<int>(wide.size())),
                 &written, NULL);
-}
-
-// The entries of a folder that match this pattern, in order of name, without
-// "." and "..": each name, and whether it is a folder.
-std::vector<std::pair<std::wstring, bool>> Entries(const std::wstring& folder,
-                                                   const wchar_t* pattern = L"*") {
-  std::vector<std::pair<std::wstring, bool>> entries;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return entries;
-  do {
-    const std::wstring name = found.cFileName;
-    if (name != L"." && name != L"..") {
-      entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-    }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  std::sort(entries.begin(), entries.end());
-  return entries;
-}
-
-void RemoveFolder(const std::wstring& folder) {
-  for (const auto& [name, isFolder] : Entries(folder)) {
-    if (isFolder) {
-      RemoveFolder(folder + L"\\" + name);
-    } else {
-      DeleteFileW((folder + L"\\" + name).c_str());
-    }
-  }
-  RemoveDirectoryW(folder.c_str());
 }
 
 bool StartsWith(const std::string& text, const std::string& start) {
@@ -205,32 +168,21 @@ bool RunProgram(const std::wstring& folder, const std::wstring& name, const std:
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                              OPEN_EXISTING, 0, NULL);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input;
-  startup.hStdOutput = startup.hStdError = writeEnd;
-  std::wstring command = L"\"" + folder + L"\\" + name + L"\" --gtest_color=no " + arguments;
-  PROCESS_INFORMATION info;
-  // Started in the program's folder, suspended until it is in its job.
-  BOOL started = CreateProcessW(NULL, &command[0], NULL, NULL, TRUE, CREATE_SUSPENDED, NULL,
-                                folder.c_str(), &startup, &info);
-  *startError = started ? 0 : GetLastError();
+  ChildOptions options;
+  options.folder = folder.c_str();  // started in the program's folder
+  options.input = input;
+  options.output = writeEnd;
+  options.inJob = true;
+  ChildProcess child;
+  const bool started =
+      child.Start(L"\"" + folder + L"\\" + name + L"\" --gtest_color=no " + arguments, options);
+  *startError = child.error();
   CloseHandle(writeEnd);
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
   if (!started) {
     CloseHandle(readEnd);
     return false;
   }
-  HANDLE job = CreateJobObjectW(NULL, NULL);
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  bool inJob =
-      job != NULL &&
-      SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) &&
-      AssignProcessToJobObject(job, info.hProcess);
-  ResumeThread(info.hThread);
-  CloseHandle(info.hThread);
 
   // Read what has come until the program ends; not until the pipe closes,
   // which a process the program started and that outlives it may hold open.
@@ -250,44 +202,25 @@ bool RunProgram(const std::wstring& folder, const std::wstring& name, const std:
       }
     } else if (ended) {
       break;
-    } else if (WaitForSingleObject(info.hProcess, 20) == WAIT_OBJECT_0) {
+    } else if (WaitForSingleObject(child.handle(), 20) == WAIT_OBJECT_0) {
       ended = true;  // one more look at the pipe for its last words
     } else if (GetTickCount() - start > kProgramTimeoutMs) {
       *how = "still running after " + std::to_string(kProgramTimeoutMs / 60000) + " minutes: ended";
-      if (inJob) {
-        TerminateJobObject(job, 1);
-      } else {
-        TerminateProcess(info.hProcess, 1);
-      }
-      WaitForSingleObject(info.hProcess, 10000);
+      child.End();
       ended = true;
     }
   }
   if (!pending.empty()) line(pending);
   *exitCode = 1;
-  GetExitCodeProcess(info.hProcess, exitCode);
-  CloseHandle(info.hProcess);
+  GetExitCodeProcess(child.handle(), exitCode);
   CloseHandle(readEnd);
 
   // What the program started and left running is ended with its job.
-  if (inJob) {
-    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
-    for (DWORD waited = 0; waited < 5000; waited += 50, Sleep(50)) {
-      if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
-                                     sizeof(accounting), NULL) ||
-          accounting.ActiveProcesses == 0) {
-        break;
-      }
-    }
-    if (accounting.ActiveProcesses != 0) {
-      Print("      (" + std::to_string(accounting.ActiveProcesses) +
-            " process(es) it started still running: ended)");
-    }
+  if (DWORD left = child.LeftInJob(5000)) {
+    Print("      (" + std::to_string(left) + " process(es) it started still running: ended)");
   }
-  if (job != NULL) CloseHandle(job);
   return true;
 }
-
 // What can_start.exe is told to end with: a code that no process ends with
 // unless it ran.
 const DWORD kCanStartCode = 20151;
@@ -297,24 +230,15 @@ const DWORD kCanStartCode = 20151;
 // with CreateProcess's error in *error; otherwise its exit code goes to
 // *exitCode (STILL_ACTIVE when it did not end within a minute, and was ended).
 bool StartsDoingNothing(const std::wstring& folder, DWORD* error, DWORD* exitCode) {
-  std::wstring command = L"\"" + folder + L"\\can_start.exe\" " + std::to_wstring(kCanStartCode);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info;
-  if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup,
-                      &info)) {
-    *error = GetLastError();
+  ChildOptions options;
+  options.folder = folder.c_str();
+  ChildProcess child;
+  if (!child.Start(L"\"" + folder + L"\\can_start.exe\" " + std::to_wstring(kCanStartCode),
+                   options)) {
+    *error = child.error();
     return false;
   }
-  CloseHandle(info.hThread);
-  *exitCode = STILL_ACTIVE;
-  if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(info.hProcess, exitCode);
-  } else {
-    TerminateProcess(info.hProcess, 1);
-    WaitForSingleObject(info.hProcess, 10000);
-  }
-  CloseHandle(info.hProcess);
+  if (!child.WaitForExit(60000, exitCode)) *exitCode = STILL_ACTIVE;  // ended with the object
   return true;
 }
 
@@ -369,9 +293,8 @@ int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
     RegCloseKey(key);
     if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, kMakerKey);
   }
-  const bool underWine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
   const auto types = {L".hoff", L".nohandler", L"HandoffTest."};
-  left += underWine
+  left += RunningUnderWine()
               ? RemoveSubkeys(HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT", L"", types)
               : RemoveSubkeys(HKEY_CURRENT_USER, L"HKEY_CURRENT_USER", L"Software\\Classes", types);
   left += RemoveSubkeys(HKEY_CURRENT_USER, L"HKEY_CURRENT_USER",
@@ -381,10 +304,10 @@ int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
   // or holds: an antivirus, the indexer, a policy that logs each Windows
   // Installer run to MSI*.LOG in %TEMP%. That is noted and removed where it
   // can be, and fails nothing.
-  for (const auto& [name, isFolder] : Entries(tempFolder)) {
+  for (const auto& [name, isFolder] : FolderEntries(tempFolder)) {
     const std::wstring path = tempFolder + L"\\" + name;
     if (isFolder) {
-      RemoveFolder(path);
+      RemoveFolderTree(path);
     } else {
       DeleteFileW(path.c_str());
     }
@@ -569,7 +492,7 @@ int wmain(int argc, wchar_t** argv) {
   // The tests' temporary files go into a folder of the kit's own, below an
   // ASCII path whatever the user's name, and it goes at the end.
   const std::wstring tempFolder = kit + L"\\temp";
-  RemoveFolder(tempFolder);
+  RemoveFolderTree(tempFolder);
   CreateDirectoryW(tempFolder.c_str(), NULL);
   SetEnvironmentVariableW(L"TEMP", tempFolder.c_str());
   SetEnvironmentVariableW(L"TMP", tempFolder.c_str());
@@ -595,7 +518,7 @@ int wmain(int argc, wchar_t** argv) {
   for (const std::wstring& build : builds) {
     const std::wstring folder = kit + L"\\" + build;
     const std::string buildName = Utf8(build);
-    const auto programs = Entries(folder, L"*_test.exe");
+    const auto programs = FolderEntries(folder, L"*_test.exe");
     if (programs.empty()) {
       fail(buildName + ": no test programs in " + Utf8(folder));
       continue;

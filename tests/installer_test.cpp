@@ -42,53 +42,6 @@ bool FolderExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// A process of ours, ended by its handle if it outlives the test.
-class Process : NoCopy {
- public:
-  Process() = default;
-  ~Process() {
-    if (handle_ == NULL) return;
-    if (WaitForSingleObject(handle_, 0) != WAIT_OBJECT_0) {
-      TerminateProcess(handle_, 1);
-      WaitForSingleObject(handle_, 10000);
-    }
-    CloseHandle(handle_);
-  }
-
-  bool Start(std::string command) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info;
-    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
-      return false;
-    }
-    CloseHandle(info.hThread);
-    handle_ = info.hProcess;
-    return true;
-  }
-  bool Open(DWORD processId) {
-    handle_ =
-        OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, processId);
-    return handle_ != NULL;
-  }
-  HANDLE handle() const {
-    return handle_;
-  }
-  bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) const {
-    if (WaitForSingleObject(handle_, timeoutMs) != WAIT_OBJECT_0) return false;
-    return GetExitCodeProcess(handle_, exitCode) != FALSE;
-  }
-  // The exit code as Windows has it, not cut to 8 bits as a Unix shell would.
-  void ExpectEndsWithZero(DWORD timeoutMs, const std::string& what) const {
-    DWORD exitCode = 99;
-    EXPECT_TRUE(WaitForExit(timeoutMs, &exitCode)) << what << " did not end";
-    EXPECT_EQ(exitCode, 0u) << what;
-  }
-
- private:
-  HANDLE handle_ = NULL;
-};
-
 // The processes of this program once one has started, waiting at most
 // timeoutMs, and no longer than `whileRunning` (when given) runs. Whether it
 // has ended is asked before the processes are listed, so that one it started
@@ -200,10 +153,10 @@ class InstallerTest : public ::testing::Test {
   // (see ExpectTheUserFinds) and that the installer waits for it or else ends
   // with 0 while it stays open, presses Ok, and checks that both files are
   // handed over in order and that the prompt ends with 0.
-  void AnswerThePrompt(const Process& installer, Runs runs = Runs::kAndWaits) {
+  void AnswerThePrompt(const ChildProcess& installer, Runs runs = Runs::kAndWaits) {
     std::vector<DWORD> started = WaitForProcessesOf(InstalledHandoff(), installer.handle());
     ASSERT_EQ(started.size(), 1u) << "the installer did not start handoff.exe";
-    Process handoff;
+    ChildProcess handoff;
     ASSERT_TRUE(handoff.Open(started[0]));
     HWND window = WaitForPromptWindow(handoff.handle());
     ASSERT_NE(window, nullptr) << "no prompt window";
@@ -223,7 +176,7 @@ class InstallerTest : public ::testing::Test {
     if (!waits) {
       // An msiexec still running here would hold the installer's mutex, and
       // with it every other install on the machine (see star-atlas.wxs).
-      installer.ExpectEndsWithZero(kExitTimeoutMs, "the installer, while the prompt is open,");
+      ExpectEndsWithZero(installer, kExitTimeoutMs, "the installer, while the prompt is open,");
       EXPECT_TRUE(IsWindowVisible(window)) << "the prompt went with the installer";
     }
 
@@ -231,7 +184,7 @@ class InstallerTest : public ::testing::Test {
     PressKeysIn(window, "Return");
     EXPECT_EQ(recorder_.Opened(2), HandheldFiles());
 
-    handoff.ExpectEndsWithZero(kExitTimeoutMs, "the prompt");
+    ExpectEndsWithZero(handoff, kExitTimeoutMs, "the prompt");
     EXPECT_FALSE(IsWindow(window));
   }
 
@@ -245,10 +198,10 @@ class InstallerTest : public ::testing::Test {
 };
 
 TEST_F(InstallerTest, SilentInstallRunsThePromptAndOkHandsBothFilesOverInOrder) {
-  Process installer;
-  ASSERT_TRUE(installer.Start("\"" + ModuleFolder() + "\\" + INSTALLER_FILE + "\" /S"));
+  ChildProcess installer;
+  ASSERT_TRUE(installer.Start(Widen("\"" + ModuleFolder() + "\\" + INSTALLER_FILE + "\" /S")));
   ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
-  installer.ExpectEndsWithZero(kExitTimeoutMs, "the installer");
+  ExpectEndsWithZero(installer, kExitTimeoutMs, "the installer");
   EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
 }
 
@@ -271,29 +224,29 @@ class MsiInstallerTest : public InstallerTest {
   }
   void Uninstall() const {
     if (!Installed()) return;
-    Process uninstaller;
+    ChildProcess uninstaller;
     DWORD exitCode;
-    if (uninstaller.Start("msiexec.exe /x \"" + package_ + "\" /qn")) {
+    if (uninstaller.Start(Widen("msiexec.exe /x \"" + package_ + "\" /qn"))) {
       uninstaller.WaitForExit(kUninstallTimeoutMs, &exitCode);
     }
   }
   // Waits for msiexec to end with 0, which must come without a further prompt:
   // a handoff.exe that it starts is a failure, and is ended.
-  void ExpectEndWithoutPrompt(const Process& msiexec, const std::string& what) const {
+  void ExpectEndWithoutPrompt(const ChildProcess& msiexec, const std::string& what) const {
     std::vector<DWORD> started =
         WaitForProcessesOf(InstalledHandoff(), msiexec.handle(), kUninstallTimeoutMs);
     if (!started.empty()) {
       ADD_FAILURE() << "msiexec " << what << " ran handoff.exe";
-      Process handoff;  // ended here, so that msiexec can end too
+      ChildProcess handoff;  // ended here, so that msiexec can end too
       handoff.Open(started[0]);
     }
-    msiexec.ExpectEndsWithZero(kUninstallTimeoutMs, "msiexec " + what);
+    ExpectEndsWithZero(msiexec, kUninstallTimeoutMs, "msiexec " + what);
   }
   // Runs msiexec on the package to its end, which must come without a prompt.
   void RunWithoutPrompt(const char* action, const std::string& uiLevel = "/qn") const {
-    Process msiexec;
+    ChildProcess msiexec;
     const std::string options = std::string(action) + " \"" + package_ + "\" " + uiLevel;
-    ASSERT_TRUE(msiexec.Start("msiexec.exe " + options));
+    ASSERT_TRUE(msiexec.Start(Widen("msiexec.exe " + options)));
     ExpectEndWithoutPrompt(msiexec, options);
   }
 
@@ -305,8 +258,8 @@ class MsiInstallerTest : public InstallerTest {
   // service, behind, and msiexec ends while it is open.
   void InstallAnswerAndUninstall(const std::string& uiLevel) {
     const Runs runs = uiLevel == "/qr" ? Runs::kAndWaits : Runs::kFromTheServiceAndEnds;
-    Process installer;
-    ASSERT_TRUE(installer.Start("msiexec.exe /i \"" + package_ + "\" " + uiLevel));
+    ChildProcess installer;
+    ASSERT_TRUE(installer.Start(Widen("msiexec.exe /i \"" + package_ + "\" " + uiLevel)));
     ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer, runs));
     // Once only: a second prompt would still be open, or hold msiexec.
     ExpectEndWithoutPrompt(installer, "/i " + uiLevel + " after the prompt was answered");
@@ -398,7 +351,7 @@ TEST(PromptInTheBackgroundTest, StartedByAScheduledTaskItFlashesItsTaskbarButton
 
   std::vector<DWORD> started = WaitForProcessesOf(ScheduledPrompt::Program(), NULL);
   ASSERT_EQ(started.size(), 1u) << "the task did not start handoff.exe";
-  Process handoff;  // ended by the test: it never presses Ok
+  ChildProcess handoff;  // ended by the test: it never presses Ok
   ASSERT_TRUE(handoff.Open(started[0]));
   HWND window = WaitForPromptWindow(handoff.handle());
   ASSERT_NE(window, nullptr) << "no prompt window";
@@ -472,10 +425,11 @@ class InnoInstallerTest : public InstallerTest {
 };
 
 TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesListAndEntry) {
-  Process installer;
-  if (!installer.Start("\"" + ModuleFolder() + "\\" + INNO_FILE +
-                       "\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART \"/LOG=" + setupLog_ + "\"")) {
-    DWORD error = GetLastError();
+  ChildProcess installer;
+  if (!installer.Start(Widen("\"" + ModuleFolder() + "\\" + INNO_FILE +
+                             "\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART \"/LOG=" + setupLog_ +
+                             "\""))) {
+    const DWORD error = installer.error();
     if (error == ERROR_BAD_EXE_FORMAT || error == ERROR_EXE_MACHINE_TYPE_MISMATCH) {
       GTEST_SKIP() << "NOT RUN: this Windows cannot start the 32-bit Inno Setup installer (error "
                    << error << ")";
@@ -492,7 +446,7 @@ TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesList
                     "this Wine cannot start 32-bit programs";
   }
   ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
-  installer.ExpectEndsWithZero(kExitTimeoutMs, "the installer");
+  ExpectEndsWithZero(installer, kExitTimeoutMs, "the installer");
   EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
   ASSERT_TRUE(KeyExists(uninstallKey_)) << "no uninstall entry";
   // A signed Setup installs a signed uninstaller (Inno Setup's
@@ -507,10 +461,10 @@ TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesList
       setupSigned)
       << "unins000.msg beside the uninstaller";
 
-  Process uninstaller;
-  ASSERT_TRUE(uninstaller.Start("\"" + installFolder_ +
-                                "\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART"));
-  uninstaller.ExpectEndsWithZero(kUninstallTimeoutMs, "the uninstaller");
+  ChildProcess uninstaller;
+  ASSERT_TRUE(uninstaller.Start(
+      Widen("\"" + installFolder_ + "\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART")));
+  ExpectEndsWithZero(uninstaller, kUninstallTimeoutMs, "the uninstaller");
   // Until the files, the list and the uninstall entry are all gone, for a
   // limited time: Inno Setup's uninstaller may finish after its first process
   // has ended, as it goes on from a copy of itself so as to delete its own file.

@@ -17,8 +17,8 @@ static BOOL CALLBACK FindPromptWindow(HWND hwnd, LPARAM lParam) {
   DWORD owner = 0;
   GetWindowThreadProcessId(hwnd, &owner);
   char className[64];
-  if (owner == found->first && GetClassNameA(hwnd, className, sizeof(className)) &&
-      strcmp(className, "TForm1") == 0) {
+  if ((found->first == 0 || owner == found->first) &&
+      GetClassNameA(hwnd, className, sizeof(className)) && strcmp(className, "TForm1") == 0) {
     found->second = hwnd;
     return FALSE;
   }
@@ -98,7 +98,7 @@ std::vector<DWORD> ProcessIdsOf(const std::string& programPath) {
 }
 
 HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
-  std::pair<DWORD, HWND> found = {GetProcessId(process), NULL};
+  std::pair<DWORD, HWND> found = {process != NULL ? GetProcessId(process) : 0, NULL};
   for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs;) {
     found.second = NULL;
     EnumWindows(FindPromptWindow, reinterpret_cast<LPARAM>(&found));
@@ -109,10 +109,14 @@ HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
         gui.hwndFocus != NULL) {
       // The window takes the focus as it is shown, and the program moves it
       // to its first button before it waits for input.
-      WaitForInputIdle(process, 5000);
+      if (process != NULL) WaitForInputIdle(process, 5000);
       return found.second;
     }
-    if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) return NULL;
+    if (process == NULL) {
+      Sleep(50);
+    } else if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) {
+      return NULL;
+    }
   }
   return found.second;
 }
@@ -145,43 +149,15 @@ RunningProgram::RunningProgram(const std::string& arguments, const std::string& 
       "\"" + (program.empty() ? ModuleFolder() + "\\handoff.exe" : program) + "\"";
   if (!arguments.empty()) command += " " + arguments;
   // Wide, as an installer starts it: the arguments may hold any letters.
-  std::wstring wideCommand = Widen(command);
-  std::wstring wideDesktop = Widen(desktop);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  if (!desktop.empty()) startup.lpDesktop = &wideDesktop[0];
-  PROCESS_INFORMATION info;
-  if (!CreateProcessW(NULL, &wideCommand[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
-    ADD_FAILURE() << "cannot start " << command;
-    return;
-  }
-  CloseHandle(info.hThread);
-  process_ = info.hProcess;
-  threadId_ = info.dwThreadId;
-}
-
-RunningProgram::~RunningProgram() {
-  if (process_ == NULL) return;
-  if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
-    TerminateProcess(process_, 1);
-    WaitForSingleObject(process_, 10000);
-  }
-  CloseHandle(process_);
+  const std::wstring wideDesktop = Widen(desktop);
+  ChildOptions options;
+  if (!desktop.empty()) options.desktop = wideDesktop.c_str();
+  if (!process_.Start(Widen(command), options)) ADD_FAILURE() << "cannot start " << command;
 }
 
 HWND RunningProgram::WaitForWindow(DWORD timeoutMs) {
-  if (process_ != NULL) window_ = WaitForPromptWindow(process_, timeoutMs);
+  if (process_.handle() != NULL) window_ = WaitForPromptWindow(process_.handle(), timeoutMs);
   return window_;
-}
-
-bool RunningProgram::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
-  if (process_ == NULL || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return false;
-  GetExitCodeProcess(process_, exitCode);
-  return true;
-}
-
-bool RunningProgram::Running() const {
-  return process_ != NULL && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
 }
 
 void RunningProgram::PressKeys(const std::string& keys) {
@@ -220,18 +196,14 @@ void RunningProgram::ClickControl(int id) {
 
 UnseenDesktop::UnseenDesktop()
     : path("handoff-test-unseen-" + std::to_string(GetCurrentProcessId())),
-      station_(CreateWindowStationA(path.c_str(), 0, WINSTA_ALL_ACCESS, NULL)) {
+      desktop_(CreateUnseenDesktop(Widen(path), &station_)) {
   USEROBJECTFLAGS flags = {};
-  if (!GetUserObjectInformationA(station_, UOI_FLAGS, &flags, sizeof(flags), NULL)) {
+  if (station_ == NULL ||
+      !GetUserObjectInformationA(station_, UOI_FLAGS, &flags, sizeof(flags), NULL)) {
     ADD_FAILURE() << "no window station of the test's own: error " << GetLastError();
     return;
   }
   EXPECT_EQ(flags.dwFlags & WSF_VISIBLE, 0u) << "the test's window station is visible";
-  // A desktop is made in the process's own window station.
-  HWINSTA ours = GetProcessWindowStation();
-  SetProcessWindowStation(station_);
-  desktop_ = CreateDesktopA("Default", NULL, NULL, 0, GENERIC_ALL, NULL);
-  SetProcessWindowStation(ours);
   EXPECT_NE(desktop_, nullptr) << "no desktop in the test's window station";
   path += "\\Default";
 }

@@ -35,8 +35,9 @@ bool BringToForeground(HWND window);
 // whichever process of the installer's starts it.
 std::vector<DWORD> ProcessIdsOf(const std::string& programPath);
 
-// The visible prompt window of this process, once it has taken its initial
-// focus; NULL when the process ends first or after timeoutMs.
+// The visible prompt window of this process (of any, when it is NULL), once
+// it has taken its initial focus; NULL when the process ends first or after
+// timeoutMs.
 HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs = 30000);
 
 // Brings this top-level window to the foreground, then presses these keys,
@@ -51,22 +52,26 @@ class RunningProgram {
   // `desktop` names ("station\\desktop"; the test's own when empty).
   explicit RunningProgram(const std::string& arguments, const std::string& program = "",
                           const std::string& desktop = "");
-  ~RunningProgram();
-  RunningProgram(const RunningProgram&) = delete;
-  RunningProgram& operator=(const RunningProgram&) = delete;
 
   // The visible prompt window of this process, or NULL after timeoutMs.
   HWND WaitForWindow(DWORD timeoutMs = 30000);
   // True when the process ended within timeoutMs; its exit code goes to exitCode.
-  bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
-  bool Running() const;
+  bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
+    return process_.WaitForExit(timeoutMs, exitCode);
+  }
+  bool Running() const {
+    return process_.Running();
+  }
   HWND window() const {
     return window_;
   }
   DWORD threadId() const {
-    return threadId_;
+    return process_.threadId();
   }
   HANDLE process() const {
+    return process_.handle();
+  }
+  const ChildProcess& child() const {
     return process_;
   }
 
@@ -77,14 +82,12 @@ class RunningProgram {
   void ClickControl(int id);
 
  private:
-  HANDLE process_ = NULL;
-  DWORD threadId_ = 0;
+  ChildProcess process_;  // ended by its handle if it outlives the test
   HWND window_ = NULL;
 };
 
-// A window station of the test's own without visible display surfaces (no
-// WSF_VISIBLE), as services and tasks that run whether the user is logged on
-// or not have, with one desktop; both go with the object.
+// A window station of the test's own that no one sees, with one desktop
+// (CreateUnseenDesktop); both go with the object.
 class UnseenDesktop : NoCopy {
  public:
   UnseenDesktop();
@@ -95,6 +98,6 @@ class UnseenDesktop : NoCopy {
   std::string path;  // "station\\desktop", to start a program there
 
  private:
-  HWINSTA station_;
-  HDESK desktop_ = NULL;
+  HWINSTA station_ = NULL;
+  HDESK desktop_;
 };

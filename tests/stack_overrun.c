@@ -1,14 +1,20 @@
-/* A program with the program's stack guard (app/stack_guard.c) that ends in
- * one of two ways, named by its first argument:
+/* A program with the program's stack guard (app/stack_guard.c), linked
+ * without the load configuration that names it to the loader (see
+ * app/CMakeLists.txt), that does one of three things, named by its first
+ * argument:
  *
  *   stack_overrun overrun MARKER   overwrites a guarded frame of its own
  *   stack_overrun fault MARKER     reads through a null pointer
+ *   stack_overrun guard MARKER     writes its guard into MARKER, as the guard
+ *                                  where no loader seeds it: only its own
+ *                                  start-up can have, as on Windows before 8
  *
  * Its vectored exception handler and its unhandled-exception filter each
  * leave MARKER behind when they run: an overwritten frame must end the
  * process before either does, and the plain fault shows that they do run. */
 #include <windows.h>
 
+#include <stdint.h>
 #include <string.h>
 
 static const char* marker;
@@ -38,6 +44,24 @@ __attribute__((noinline)) static int OverwriteOwnFrame(void) {
   return buffer[3];
 }
 
+extern uintptr_t __stack_chk_guard;
+
+/* Ends with 3 where its header names a load configuration after all. */
+static int SaveGuard(void) {
+  const BYTE* image = (const BYTE*)GetModuleHandleA(NULL);
+  const IMAGE_NT_HEADERS* nt =
+      (const IMAGE_NT_HEADERS*)(image + ((const IMAGE_DOS_HEADER*)image)->e_lfanew);
+  if (nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG].VirtualAddress != 0) {
+    return 3;
+  }
+  HANDLE file = CreateFileA(marker, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  DWORD written = 0;
+  if (file == INVALID_HANDLE_VALUE) return 4;
+  WriteFile(file, &__stack_chk_guard, sizeof(__stack_chk_guard), &written, NULL);
+  CloseHandle(file);
+  return written == sizeof(__stack_chk_guard) ? 0 : 4;
+}
+
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
   marker = argv[2];
@@ -47,5 +71,6 @@ int main(int argc, char** argv) {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   if (strcmp(argv[1], "overrun") == 0) return OverwriteOwnFrame();
   if (strcmp(argv[1], "fault") == 0) return *nowhere;
+  if (strcmp(argv[1], "guard") == 0) return SaveGuard();
   return 2;
 }

@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <stdint.h>
+#include <string.h>
+
 #include <string>
 
 #include "startup.h"
@@ -74,11 +77,16 @@ TEST(Startup, TheComApartmentIsEnteredOnceOnFirstNeedAndLastsUntilLeft) {
 // How a program with the program's stack guard ends (stack_overrun.c): an
 // overwritten frame at once, with the status Windows gives a failed stack
 // cookie and before any handler of the process runs; a plain fault through
-// its handlers, which shows that they would have left their marker.
+// its handlers, which shows that they would have left their marker. Where no
+// loader seeds the guard (Windows before 8 fills no cookie of an executable;
+// no loader one that the header does not name, as stack_overrun's), its own
+// start-up does: the guard it writes as its marker is neither 0 nor the
+// default, and as in Windows' own cookies the top 16 bits of a 64-bit one
+// are clear.
 struct Ending {
   const char* how;
   DWORD exitCode;
-  bool handlersRun;
+  bool marked;  // whether a handler of the process ran, or the guard was written
 };
 void PrintTo(const Ending& ending, std::ostream* out) {
   *out << ending.how;
@@ -86,22 +94,31 @@ void PrintTo(const Ending& ending, std::ostream* out) {
 
 class StackGuardEnding : public ::testing::TestWithParam<Ending> {};
 
-TEST_P(StackGuardEnding, EndsWithItsStatusAndOnlyAFaultReachesTheHandlers) {
+TEST_P(StackGuardEnding, EndsWithItsStatusAndLeavesItsMarkerAsItSays) {
   ScratchFolder folder("handoff-overrun-" + std::to_string(GetCurrentProcessId()));
-  const std::string marker = folder.File("handler-ran");
+  const std::string marker = folder.File("marker");
   DWORD exitCode = 0;
   ASSERT_TRUE(RunToEnd(
       "\"" + ModuleFolder() + "\\stack_overrun.exe\" " + GetParam().how + " \"" + marker + "\"",
       60000, &exitCode));
   EXPECT_EQ(exitCode, GetParam().exitCode) << std::hex << exitCode;
-  EXPECT_EQ(GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES, GetParam().handlersRun)
-      << "whether a handler of the process ran";
+  EXPECT_EQ(GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES, GetParam().marked)
+      << "whether a handler of the process ran, or the guard was written";
+  if (std::string(GetParam().how) != "guard") return;
+  const std::string saved = ReadFileText(marker);
+  uint64_t guard = 0;
+  ASSERT_EQ(saved.size(), sizeof(ULONG_PTR));
+  memcpy(&guard, saved.data(), saved.size());
+  EXPECT_NE(guard, 0u);
+  EXPECT_NE(guard, DefaultSecurityCookie()) << "the stack guard was never seeded";
+  EXPECT_EQ(guard >> 48, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Ways, StackGuardEnding,
     ::testing::Values(Ending{"overrun", static_cast<DWORD>(STATUS_STACK_BUFFER_OVERRUN), false},
-                      Ending{"fault", static_cast<DWORD>(STATUS_ACCESS_VIOLATION), true}),
+                      Ending{"fault", static_cast<DWORD>(STATUS_ACCESS_VIOLATION), true},
+                      Ending{"guard", 0, true}),
     [](const ::testing::TestParamInfo<Ending>& info) { return std::string(info.param.how); });
 
 }  // namespace

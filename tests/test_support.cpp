@@ -5,9 +5,6 @@
 
 #include <tlhelp32.h>
 
-#include <stddef.h>
-#include <stdint.h>
-
 #include <algorithm>
 #include <cwchar>
 
@@ -118,14 +115,6 @@ std::wstring Widen(const std::string& utf8) {
   return wide;
 }
 
-std::string Utf8(const std::wstring& text) {
-  const int size = static_cast<int>(text.size());
-  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, NULL, 0, NULL, NULL);
-  std::string utf8(length, '\0');
-  if (length != 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), size, &utf8[0], length, NULL, NULL);
-  return utf8;
-}
-
 std::string ReadFileText(const std::string& path) {
   std::string bytes;
   HANDLE file =
@@ -159,11 +148,6 @@ bool WaitUntil(DWORD timeoutMs, DWORD pollMs, const std::function<bool()>& done)
   }
 }
 
-bool RunningUnderWine() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
-}
-
 std::string ModuleFolder() {
   char path[MAX_PATH];
   DWORD length = GetModuleFileNameA(NULL, path, sizeof(path));
@@ -172,25 +156,17 @@ std::string ModuleFolder() {
 }
 
 std::vector<std::string> FindNames(const std::string& pattern, bool folders) {
+  const size_t slash = pattern.find_last_of('\\');
   std::vector<std::string> names;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(Widen(pattern).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folders) {
-      names.push_back(Utf8(found.cFileName));
-    }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  std::sort(names.begin(), names.end());
+  for (const auto& [name, isFolder] :
+       FolderEntries(Widen(pattern.substr(0, slash)), Widen(pattern.substr(slash + 1)).c_str())) {
+    if (isFolder == folders) names.push_back(Utf8(name));
+  }
   return names;
 }
 
 void RemoveFolder(const std::string& folder) {
-  for (const std::string& name : FindNames(folder + "\\*")) {
-    DeleteFileW(Widen(folder + "\\" + name).c_str());
-  }
-  RemoveDirectoryW(Widen(folder).c_str());
+  RemoveFolderTree(Widen(folder));
 }
 
 std::string StoreKeyPath(const std::string& name) {
@@ -621,31 +597,30 @@ ScratchFolder::~ScratchFolder() {
 }
 
 bool RunToEnd(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info;
-  std::wstring command = Widen(commandLine);
-  if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup,
-                      &info)) {
-    ADD_FAILURE() << "could not start " << commandLine << ": error " << GetLastError();
+  ChildProcess child;
+  ChildOptions options;
+  options.flags = CREATE_NO_WINDOW;
+  if (!child.Start(Widen(commandLine), options)) {
+    ADD_FAILURE() << "could not start " << commandLine << ": error " << child.error();
     return false;
   }
-  CloseHandle(info.hThread);
-  const bool ended = WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0;
-  if (!ended) {
-    TerminateProcess(info.hProcess, 1);
-    WaitForSingleObject(info.hProcess, 10000);
-  }
-  GetExitCodeProcess(info.hProcess, exitCode);
-  CloseHandle(info.hProcess);
-  return ended;
+  if (child.WaitForExit(timeoutMs, exitCode)) return true;
+  child.End();
+  GetExitCodeProcess(child.handle(), exitCode);
+  return false;
+}
+
+void ExpectEndsWithZero(const ChildProcess& process, DWORD timeoutMs, const std::string& what) {
+  DWORD exitCode = 99;
+  EXPECT_TRUE(process.WaitForExit(timeoutMs, &exitCode)) << what << " did not end";
+  EXPECT_EQ(exitCode, 0u) << what;
 }
 
 ULONG_PTR DefaultSecurityCookie() {
   return sizeof(ULONG_PTR) == 8 ? static_cast<ULONG_PTR>(0x00002B992DDFA232ull) : 0xBB40E64Eul;
 }
 
-ULONG_PTR StackGuardOf(HANDLE process, DWORD guardRva) {
+ULONG_PTR StackGuardOf(HANDLE process) {
   HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process));
   MODULEENTRY32 image = {};
   image.dwSize = sizeof(image);
@@ -658,7 +633,6 @@ ULONG_PTR StackGuardOf(HANDLE process, DWORD guardRva) {
   };
   const BYTE* base = image.modBaseAddr;
   ULONG_PTR guard = 0;
-  if (guardRva != 0) return read(base + guardRva, &guard, sizeof(guard)) ? guard : 0;
   IMAGE_DOS_HEADER dos;
   IMAGE_NT_HEADERS nt;
   IMAGE_LOAD_CONFIG_DIRECTORY config;
@@ -687,102 +661,12 @@ class ImageFile {
                ? reinterpret_cast<T*>(&bytes_[offset])
                : nullptr;
   }
-  // The same at an RVA, with all the bytes inside one of the sections.
-  template <class T>
-  T* AtRva(DWORD rva, size_t length = sizeof(T)) {
-    IMAGE_NT_HEADERS* nt = Headers();
-    if (nt == nullptr || rva == 0) return nullptr;
-    const size_t sections = reinterpret_cast<BYTE*>(&nt->OptionalHeader) - At<BYTE>(0) +
-                            nt->FileHeader.SizeOfOptionalHeader;
-    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
-      const IMAGE_SECTION_HEADER* section =
-          At<IMAGE_SECTION_HEADER>(sections + i * sizeof(IMAGE_SECTION_HEADER));
-      if (section == nullptr) return nullptr;
-      if (rva >= section->VirtualAddress &&
-          rva - section->VirtualAddress + length <= section->SizeOfRawData) {
-        return At<T>(section->PointerToRawData + (rva - section->VirtualAddress), length);
-      }
-    }
-    return nullptr;
-  }
-  // The headers, when this is an image of this build's architecture.
-  IMAGE_NT_HEADERS* Headers() {
-    IMAGE_DOS_HEADER* dos = At<IMAGE_DOS_HEADER>(0);
-    IMAGE_NT_HEADERS* nt = dos == nullptr ? nullptr : At<IMAGE_NT_HEADERS>(dos->e_lfanew);
-    return nt != nullptr && nt->Signature == IMAGE_NT_SIGNATURE &&
-                   nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR_MAGIC
-               ? nt
-               : nullptr;
-  }
-  // The checksum of the header, as ImageHlp's CheckSumMappedFile makes it:
-  // the 16-bit words of the file summed with their carries, the field itself
-  // counted as 0, plus the file's length.
-  DWORD CheckSum() {
-    const size_t field = reinterpret_cast<BYTE*>(&Headers()->OptionalHeader.CheckSum) - At<BYTE>(0);
-    uint64_t sum = 0;
-    for (size_t at = 0; at < bytes_.size(); at += 2) {
-      if (at == field || at == field + 2) continue;
-      WORD word = static_cast<BYTE>(bytes_[at]);
-      if (at + 1 < bytes_.size()) word |= static_cast<WORD>(static_cast<BYTE>(bytes_[at + 1]) << 8);
-      sum += word;
-      sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    return static_cast<DWORD>(sum + bytes_.size());
-  }
-  const std::string& bytes() const {
-    return bytes_;
-  }
 
  private:
   std::string bytes_;
 };
 
 }  // namespace
-
-bool CopyWithoutSecurityCookie(const std::string& from, const std::string& to, DWORD* guardRva) {
-  ImageFile image(ReadFileText(from));
-  IMAGE_NT_HEADERS* nt = image.Headers();
-  if (nt == nullptr) {
-    ADD_FAILURE() << from << " is no image of this architecture";
-    return false;
-  }
-  const IMAGE_DATA_DIRECTORY configEntry =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
-  const DWORD fieldRva = configEntry.VirtualAddress +
-                         static_cast<DWORD>(offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, SecurityCookie));
-  IMAGE_LOAD_CONFIG_DIRECTORY* config =
-      image.AtRva<IMAGE_LOAD_CONFIG_DIRECTORY>(configEntry.VirtualAddress);
-  if (config == nullptr ||
-      config->Size < offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, SecurityCookie) + sizeof(ULONG_PTR) ||
-      config->SecurityCookie <= nt->OptionalHeader.ImageBase) {
-    ADD_FAILURE() << from << " names no security cookie in its load configuration";
-    return false;
-  }
-  *guardRva = static_cast<DWORD>(config->SecurityCookie - nt->OptionalHeader.ImageBase);
-  config->SecurityCookie = 0;
-  // The field's relocation would move the 0 with the image, to an address in
-  // it: it becomes a relocation of the kind that does nothing.
-  const IMAGE_DATA_DIRECTORY relocations =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
-  for (DWORD done = 0; done + sizeof(IMAGE_BASE_RELOCATION) <= relocations.Size;) {
-    const DWORD blockRva = relocations.VirtualAddress + done;
-    IMAGE_BASE_RELOCATION* block = image.AtRva<IMAGE_BASE_RELOCATION>(blockRva);
-    if (block == nullptr || block->SizeOfBlock < sizeof(IMAGE_BASE_RELOCATION)) break;
-    // The block's fixups, a WORD each, follow its header.
-    WORD* words = image.AtRva<WORD>(blockRva, block->SizeOfBlock);
-    if (words == nullptr) break;
-    for (DWORD at = sizeof(IMAGE_BASE_RELOCATION) / 2; at < block->SizeOfBlock / 2; ++at) {
-      if (block->VirtualAddress + (words[at] & 0x0FFF) == fieldRva &&
-          (words[at] >> 12) != IMAGE_REL_BASED_ABSOLUTE) {
-        words[at] = 0;
-      }
-    }
-    done += block->SizeOfBlock;
-  }
-  nt->OptionalHeader.CheckSum = image.CheckSum();
-  WriteFileText(to, image.bytes());
-  return !::testing::Test::HasFailure();
-}
 
 DWORD CertificateTableSize(const std::string& path) {
   ImageFile image(ReadFileText(path));

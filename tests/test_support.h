@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "test_base.h"
+
 // The helpers below that own a window, a thread, a key or a folder are not copied.
 struct NoCopy {
   NoCopy() = default;
@@ -21,10 +23,6 @@ struct NoCopy {
 // through its wide calls: this test process keeps the system's code page,
 // which need not hold them.
 std::wstring Widen(const std::string& utf8);
-std::string Utf8(const std::wstring& text);
-
-// True under Wine, whose ntdll exports its version; false on Windows.
-bool RunningUnderWine();
 
 // Asks `done` until it says true, every pollMs, at least once and then for at
 // most timeoutMs; true when it did.
@@ -35,7 +33,7 @@ std::string ModuleFolder();
 // The names of the files that match this path, whose last part may hold
 // wildcards, sorted; of the folders instead when `folders`.
 std::vector<std::string> FindNames(const std::string& pattern, bool folders = false);
-// Removes the folder and the files directly in it.
+// Removes the folder with all that is in it.
 void RemoveFolder(const std::string& folder);
 // Creates or replaces the file with exactly this text.
 void WriteFileText(const std::string& path, const std::string& text);
@@ -278,22 +276,18 @@ class ScratchFolder : NoCopy {
 // timeoutMs for it to end; false when it could not start or did not end (it
 // is then ended). Its exit code goes to exitCode.
 bool RunToEnd(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode);
+// Expects the process to end within timeoutMs with 0: the exit code as
+// Windows has it, not cut to 8 bits as a Unix shell would.
+void ExpectEndsWithZero(const ChildProcess& process, DWORD timeoutMs, const std::string& what);
 
 // The documented default of an image's security cookie, which the loader
 // replaces as it maps the image, and which the program's stack guard starts
 // with (app/stack_guard.c).
 ULONG_PTR DefaultSecurityCookie();
 // The stack guard of a running program, read from its main image in the
-// process's memory: at guardRva when that is given, else at the address its
-// load configuration names as its security cookie; 0 when it names none or
-// the value cannot be read.
-ULONG_PTR StackGuardOf(HANDLE process, DWORD guardRva = 0);
-// Copies a program of this build's architecture, with the security cookie
-// of its load configuration taken out: no loader finds a cookie to seed.
-// The field and its base relocation are zeroed and the header's checksum
-// made right again. guardRva gets where the cookie was. False, with a test
-// failure, when the image has no cookie or the copy cannot be written.
-bool CopyWithoutSecurityCookie(const std::string& from, const std::string& to, DWORD* guardRva);
+// process's memory at the address its load configuration names as its
+// security cookie; 0 when it names none or the value cannot be read.
+ULONG_PTR StackGuardOf(HANDLE process);
 // The size of the Authenticode certificate table of a program, 32-bit or
 // 64-bit: what signing adds to it. 0 when it has none, or cannot be read, or
 // its header puts the table outside the file.

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -125,10 +124,8 @@ void ExpectDesignedLayout(HWND window, int dpi) {
 
 class PromptTest : public ::testing::Test {
  protected:
-  void ExpectEndsCleanly(RunningProgram& program) {
-    DWORD exitCode = 99;
-    EXPECT_TRUE(program.WaitForExit(kExitTimeoutMs, &exitCode)) << "the program did not end";
-    EXPECT_EQ(exitCode, 0u);
+  void ExpectEndsCleanly(const RunningProgram& program) {
+    ExpectEndsWithZero(program.child(), kExitTimeoutMs, "the program");
   }
   // Starts the program on these arguments, presses these keys, and expects it to end with 0.
   void RunAndPress(const std::string& arguments, const char* keys) {
@@ -447,27 +444,6 @@ TEST_F(PromptTest, TakesNoDllFromItsFolderAndGuardsItsStackWithASeededValue) {
               INVALID_FILE_ATTRIBUTES)
         << name << ".dll was loaded from the program's folder";
   }
-}
-
-// Where no loader seeds the guard (Windows before 8 fills no cookie of an
-// executable), the program's own start-up does: a copy whose load
-// configuration names no cookie still runs with a guard that is neither 0
-// nor the default.
-TEST_F(PromptTest, SeedsItsStackGuardItselfWhereNoLoaderDoes) {
-  ScratchFolder folder("handoff-unseeded-" + store.name());
-  const std::string program = folder.File("handoff.exe");
-  DWORD guardRva = 0;
-  ASSERT_TRUE(CopyWithoutSecurityCookie(ModuleFolder() + "\\handoff.exe", program, &guardRva));
-  RunningProgram started(store.name(), program);
-  ASSERT_NE(started.WaitForWindow(), nullptr) << "the copy did not start";
-  EXPECT_EQ(StackGuardOf(started.process()), 0u) << "the copy still names a cookie";
-  const ULONG_PTR guard = StackGuardOf(started.process(), guardRva);
-  EXPECT_NE(guard, 0u);
-  EXPECT_NE(guard, DefaultSecurityCookie()) << "the stack guard was never seeded";
-  // As in Windows' own cookies, the top 16 bits of a 64-bit guard are clear.
-  EXPECT_EQ(static_cast<uint64_t>(guard) >> 48, 0u);
-  started.PressKeys("Escape");
-  ExpectEndsCleanly(started);
 }
 
 // Where the tests may set the screen resolution (see MaySetScreenResolution),
