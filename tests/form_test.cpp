@@ -31,8 +31,8 @@ TEST(FormAtScreenResolution, FontIsTheDesignedFaceScaledAndTheTextFitsItsBoxes) 
     ASSERT_NE(font, nullptr);
     LOGFONTA logFont;
     ASSERT_EQ(GetObjectA(font, sizeof(logFont), &logFont), static_cast<int>(sizeof(logFont)));
-    EXPECT_STREQ(logFont.lfFaceName, "MS Sans Serif");
-    EXPECT_EQ(logFont.lfHeight, -MulDiv(11, dpi, 96));
+    EXPECT_STREQ(logFont.lfFaceName, Form1Design().fontFace);
+    EXPECT_EQ(logFont.lfHeight, -MulDiv(-Form1Design().fontHeight, dpi, kDesignDpi));
     EXPECT_EQ(logFont.lfWeight, FW_NORMAL);
     EXPECT_FALSE(logFont.lfItalic || logFont.lfUnderline || logFont.lfStrikeOut);
     EXPECT_EQ(logFont.lfCharSet, DEFAULT_CHARSET);
