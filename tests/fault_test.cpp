@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "schedule.h"
 #include "test_support.h"
 
 namespace {
@@ -16,52 +15,31 @@ using Files = std::vector<std::string>;
 // few seconds, long after the handler started for the first has done its
 // mischief.
 const int kSpan = 100000;
+const std::string kLastName = "ins" + std::to_string(kSpan - 1);
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public RunFixture {
  protected:
-  // Runs with the store name as the one argument; expects the window closed or left open.
-  void Run(bool closes) {
-    std::string program = "handoff.exe";
-    std::string argument = store.name();
-    char* argv[] = {&program[0], &argument[0], nullptr};
-    ScheduleRun(2, argv, owner.hwnd());
-    EXPECT_EQ(owner.TakeCloseRequest(), closes);
+  // A list of kSpan entries of which only the first and the last are set.
+  void WriteSpan(const std::string& first, const std::string& last) {
+    WriteList(kSpan, {first});
+    store.SetString(kLastName.c_str(), last);
+    Remember();
   }
-  // A list of `count` entries of which only the first and the last are set.
-  void WriteList(const std::string& first, const std::string& last, int count = kSpan) {
-    store.SetDword("inscount", count);
-    store.SetString("ins0", first);
-    store.SetString(("ins" + std::to_string(count - 1)).c_str(), last);
-  }
-  std::vector<RegistryValue> List() const {
-    return Snapshot(StoreKeyPath(store.name()));
-  }
-  const std::string lastName = "ins" + std::to_string(kSpan - 1);
-
-  TestStore store{"fault"};
-  OwnerWindow owner;
-  OpenRecorder recorder;
 };
 
 TEST_F(FaultTest, AHandlerThatCrashesStillCountsAsHandedOver) {
   Files files = {recorder.MakeFile("crashes", "!crash"), recorder.MakeFile("after")};
-  WriteList(files[0], files[1], 2);
-  const std::vector<RegistryValue> before = List();
-  Run(true);
-  EXPECT_EQ(recorder.Opened(2), files);
-  EXPECT_EQ(List(), before);
+  WriteList(2, files);
+  Run();
+  ExpectHandedOver(files);
 }
 
 TEST_F(FaultTest, AFileThatVanishesDuringTheRunIsRefusedAndTheWindowStays) {
   std::string vanishing = recorder.MakeFile("vanishes");
   std::string deleter = recorder.MakeFile("deleter", "!delete " + vanishing);
-  WriteList(deleter, vanishing);
-  const std::vector<RegistryValue> before = List();
-  ShellErrorBoxes boxes(owner.hwnd());
-  Run(false);
-  boxes.ExpectRefusals(1);
-  EXPECT_EQ(recorder.Opened(1), Files{deleter});
-  EXPECT_EQ(List(), before);
+  WriteSpan(deleter, vanishing);
+  RunRefused();
+  ExpectHandedOver({deleter});
 }
 
 // The first two entries' handlers write while the run goes on: one replaces
@@ -72,24 +50,20 @@ TEST_F(FaultTest, AListRewrittenDuringTheRunIsReadAsItStandsWhenEachEntryIsReach
   std::string replacement = recorder.MakeFile("replacement");
   std::string addition = recorder.MakeFile("addition");
   std::string rewriter = recorder.MakeFile(
-      "rewriter", "!set " + StoreKeyPath(store.name()) + "|" + lastName + "|" + replacement);
+      "rewriter", "!set " + StoreKeyPath(store.name()) + "|" + kLastName + "|" + replacement);
   std::string adder = recorder.MakeFile(
       "adder", "!set " + StoreKeyPath(store.name()) + "|" + added + "|" + addition);
-  WriteList(rewriter, original);
+  WriteSpan(rewriter, original);
   store.SetString("ins1", adder);
-  Run(true);
+  Run();
   EXPECT_EQ(recorder.Opened(4), (Files{rewriter, adder, addition, replacement}));
   // Only this test and the other programs wrote: the key holds the list as
-  // they left it, untouched by the run (the texts as ANSI reads them, with
-  // their NUL).
-  const DWORD count = kSpan;
-  EXPECT_EQ(List(),
-            (std::vector<RegistryValue>{
-                {"ins0", REG_SZ, rewriter + '\0'},
-                {"ins1", REG_SZ, adder + '\0'},
-                {added, REG_SZ, addition + '\0'},
-                {lastName, REG_SZ, replacement + '\0'},
-                {"inscount", REG_DWORD, std::string(reinterpret_cast<const char*>(&count), 4)}}));
+  // they left it, untouched by the run.
+  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())),
+            (std::vector<RegistryValue>{StringValue("ins0", rewriter), StringValue("ins1", adder),
+                                        StringValue(added, addition),
+                                        StringValue(kLastName, replacement),
+                                        DwordValue("inscount", kSpan)}));
 }
 
 }  // namespace

@@ -31,8 +31,8 @@ TEST(FormAtScreenResolution, FontIsTheDesignedFaceScaledAndTheTextFitsItsBoxes) 
     ASSERT_NE(font, nullptr);
     LOGFONTA logFont;
     ASSERT_EQ(GetObjectA(font, sizeof(logFont), &logFont), static_cast<int>(sizeof(logFont)));
-    EXPECT_STREQ(logFont.lfFaceName, "MS Sans Serif");
-    EXPECT_EQ(logFont.lfHeight, -MulDiv(11, dpi, 96));
+    EXPECT_STREQ(logFont.lfFaceName, Form1Design().fontFace);
+    EXPECT_EQ(logFont.lfHeight, -MulDiv(-Form1Design().fontHeight, dpi, kDesignDpi));
     EXPECT_EQ(logFont.lfWeight, FW_NORMAL);
     EXPECT_FALSE(logFont.lfItalic || logFont.lfUnderline || logFont.lfStrikeOut);
     EXPECT_EQ(logFont.lfCharSet, DEFAULT_CHARSET);
@@ -61,6 +61,7 @@ TEST(FormAtScreenResolution, FontIsTheDesignedFaceScaledAndTheTextFitsItsBoxes) 
 class TReentryForm : public TForm {
  public:
   TReentryForm();
+  explicit TReentryForm(const TFormDesign& design) : TForm(design) {}
   TButton Button;
   void FormCreate(TObject*) {
     ++created;
@@ -222,29 +223,22 @@ TEST(FormHandlers, InputMadeWhileAHandlerRunsIsDroppedAndInputMadeAfterItIsHandl
   EXPECT_FALSE(IsWindow(hwnd));
 }
 
-// A step that fails says so and why, for the entry function to show.
-class TBrokenForm : public TForm {
- public:
-  TBrokenForm();
-  TLabel Missing;
-};
-
+// A step that fails says so and why, for the entry function to show: here
+// the form's one control is of a class that does not exist.
 const TControlDesign kBrokenControls[] = {
-    {&ControlOf<TBrokenForm, TLabel, &TBrokenForm::Missing>, "HandoffNoSuchClass", 1002, 0, 0, 0,
+    {&ControlOf<TReentryForm, TButton, &TReentryForm::Button>, "HandoffNoSuchClass", 1002, 0, 0, 0,
      10, 10, "", nullptr},
 };
 const TFormDesign kBrokenDesign = {
     "THandoffBrokenForm", "Broken", 200, 100, "MS Sans Serif", -11, nullptr, kBrokenControls, 1,
 };
 
-TBrokenForm::TBrokenForm() : TForm(kBrokenDesign) {}
-
 TEST(FormCreation, AControlThatCannotBeMadeFailsTheStepWithItsMessage) {
-  TBrokenForm form;
+  TReentryForm form(kBrokenDesign);
   Exception failure;
   EXPECT_FALSE(form.CreateWnd(&failure));
   EXPECT_STREQ(failure.Message(), "A control of the window could not be created.");
-  EXPECT_EQ(form.Missing.GetHandle(), nullptr);
+  EXPECT_EQ(form.Button.GetHandle(), nullptr);
 }
 
 }  // namespace

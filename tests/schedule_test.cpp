@@ -6,62 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "schedule.h"
 #include "test_support.h"
 
 namespace {
 
 using Files = std::vector<std::string>;
 
-// Runs with these arguments after the program's name, as the program is
-// started.
-void RunWith(HWND owner, Files arguments) {
-  std::string program = "handoff.exe";
-  std::vector<char*> argv = {&program[0]};
-  for (std::string& argument : arguments) argv.push_back(&argument[0]);
-  argv.push_back(nullptr);
-  ScheduleRun(static_cast<int>(argv.size()) - 1, argv.data(), owner);
-}
-
-class ScheduleRunTest : public ::testing::Test {
- protected:
-  // Runs with the store name as the one argument; expects the window closed or
-  // left open.
-  void Run(bool closes = true) {
-    RunWith(owner.hwnd(), {store.name()});
-    EXPECT_EQ(owner.TakeCloseRequest(), closes);
-  }
-  // A run that ends at one refused file, with the shell's error box for it.
-  void RunRefused() {
-    ShellErrorBoxes boxes(owner.hwnd());
-    Run(false);
-    boxes.ExpectRefusals(1);
-  }
-  // Fills an existing key and remembers its values, which no run may change.
-  void WriteList(int count, const Files& entries) {
-    store.SetDword("inscount", static_cast<DWORD>(count));
-    for (size_t i = 0; i < entries.size(); ++i) {
-      if (!entries[i].empty()) store.SetString(("ins" + std::to_string(i)).c_str(), entries[i]);
-    }
-    Remember();
-  }
-  void Remember() {
-    before = Snapshot(StoreKeyPath(store.name()));
-  }
-  void ExpectListUnchanged() {
-    EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);
-  }
-  // Expects exactly these files handed over, in order, and the list as it was.
-  void ExpectHandedOver(const Files& files) {
-    EXPECT_EQ(recorder.Opened(files.size()), files);
-    ExpectListUnchanged();
-  }
-
-  TestStore store{"run"};
-  OwnerWindow owner;
-  OpenRecorder recorder;
-  std::vector<RegistryValue> before;
-};
+using ScheduleRunTest = RunFixture;
+using ScheduleRunArguments = RunFixture;
 
 TEST_F(ScheduleRunTest, HandsEveryEntryOverInOrderThenClosesTheWindow) {
   Files files = {recorder.MakeFile("first"), recorder.MakeFile("second")};
@@ -82,7 +34,7 @@ TEST_F(ScheduleRunTest, HandOverIsRecordedFromAnEnvironmentWithNothingOfTheTests
     OnlyWindowsEnvironment environment;
     EXPECT_GT(environment.Removed(), 0u);
     EXPECT_EQ(GetEnvironmentVariableA("HANDOFF_TEST_OWN", NULL, 0), 0u);
-    RunWith(owner.hwnd(), {store.name()});
+    RunWith({store.name()});
   }
   EXPECT_EQ(GetEnvironmentVariableA("HANDOFF_TEST_OWN", NULL, 0), 2u) << "not restored";
   SetEnvironmentVariableA("HANDOFF_TEST_OWN", NULL);
@@ -174,18 +126,16 @@ TEST_F(ScheduleRunTest, EntryTooLongForTheBufferIsSkipped) {
   ExpectHandedOver({path});
 }
 
-TEST(ScheduleRunArguments, WithoutAUsableStoreNameNothingIsReadAndTheWindowStays) {
-  OwnerWindow owner;
+TEST_F(ScheduleRunArguments, WithoutAUsableStoreNameNothingIsReadAndTheWindowStays) {
   std::vector<RegistryValue> makerBefore = Snapshot("Software\\Varnolt");
-  RunWith(owner.hwnd(), {});
+  RunWith({});
   EXPECT_FALSE(owner.TakeCloseRequest());
 
-  TestStore base("args");
   std::string empty;
-  std::string overlong = base.name() + std::string(239 - base.name().size(), 'n');
+  std::string overlong = store.name() + std::string(239 - store.name().size(), 'n');
   std::string huge(5000, 'h');
   for (const std::string& name : {empty, overlong, huge}) {
-    RunWith(owner.hwnd(), {name});
+    RunWith({name});
     EXPECT_FALSE(owner.TakeCloseRequest()) << name.size();
   }
   // No key of any name given, whole or cut, and no value in the maker's key,
@@ -194,11 +144,9 @@ TEST(ScheduleRunArguments, WithoutAUsableStoreNameNothingIsReadAndTheWindowStays
   EXPECT_EQ(Snapshot("Software\\Varnolt"), makerBefore);
 }
 
-TEST(ScheduleRunArguments, FurtherArgumentsAreIgnored) {
-  OwnerWindow owner;
-  TestStore store("extra");
+TEST_F(ScheduleRunArguments, FurtherArgumentsAreIgnored) {
   const std::string other = "handoff-test-not-this-one";
-  RunWith(owner.hwnd(), {store.name(), other});
+  RunWith({store.name(), other});
   EXPECT_TRUE(owner.TakeCloseRequest());
   EXPECT_TRUE(store.Exists());
   EXPECT_FALSE(KeyExists(StoreKeyPath(other)));

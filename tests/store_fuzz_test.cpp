@@ -3,14 +3,14 @@
 // checked against the small model of the store's rules written out below,
 // never against the store itself read some other way.
 //
-// Each test prints its seed; HANDOFF_FUZZ_SEED=<decimal> replays it, and
+// The cases come from GoogleTest's random seed, a new one on every run unless
+// it is given: each test prints it, and a failure names it with the case.
+// --gtest_random_seed=<seed> (or GTEST_RANDOM_SEED=<seed>) replays it;
 // HANDOFF_FUZZ_LONG=1 runs twenty times as many cases.
 #include <gtest/gtest.h>
 
-#include <ctype.h>
 #include <limits.h>
 #include <stdint.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -19,57 +19,64 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "profile.h"
-#include "schedule.h"
 #include "test_support.h"
 
 namespace {
 
 // ---- The model ----
 
-// A registry value as the ANSI functions see it.
+// A registry value as the ANSI functions see it, and a key's values by name.
 struct Stored {
-  bool present;
   DWORD type;
   std::string data;
-  bool operator==(const Stored& other) const {
-    return present == other.present && type == other.type && data == other.data;
-  }
 };
-const Stored kMissing = {false, REG_NONE, ""};
 using Values = std::map<std::string, Stored>;
+
+const Stored* Find(const Values& values, const std::string& name) {
+  const auto found = values.find(name);
+  return found == values.end() ? nullptr : &found->second;
+}
+
+// The values as Snapshot reads them.
+std::vector<RegistryValue> Listed(const Values& values) {
+  std::vector<RegistryValue> listed;
+  for (const auto& [name, value] : values) listed.push_back({name, value.type, value.data});
+  return listed;
+}
 
 // Text up to its first NUL, cut to fit a buffer of `size` bytes with its NUL.
 std::string Fit(const std::string& text, int size) {
-  return text.substr(0, std::min(text.find('\0'), static_cast<size_t>(size - 1)));
+  return text.substr(0, std::min(strlen(text.c_str()), static_cast<size_t>(size - 1)));
 }
 
-// Integer read of a key that existed: up to four stored bytes overwrite the
-// default's little-endian slot whatever the type; more than four, or a missing
-// value, give the default. The ANSI query also writes a NUL behind string data
-// that has none when the slot has room for it, as Windows does.
-int ModelRegistryInt(const Stored& value, int defaultValue) {
-  if (!value.present || value.data.size() > 4) return defaultValue;
-  uint8_t slot[4];
-  for (int i = 0; i < 4; ++i) slot[i] = static_cast<uint32_t>(defaultValue) >> (8 * i);
-  const size_t length = value.data.size();
-  memcpy(slot, value.data.data(), length);
+// Integer read of a key that existed (`value` null when it is missing): up to
+// four stored bytes overwrite the default's little-endian slot whatever the
+// type; more than four, or none, give the default. The ANSI query also writes
+// a NUL behind string data that has none when the slot has room for it, as
+// Windows does.
+int ModelRegistryInt(const Stored* value, int defaultValue) {
+  if (value == nullptr || value->data.size() > 4) return defaultValue;
+  uint32_t slot = static_cast<uint32_t>(defaultValue);
+  const size_t length = value->data.size();
+  memcpy(&slot, value->data.data(), length);
   const bool isString =
-      value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
-  if (isString && length > 0 && length < 4 && value.data[length - 1] != '\0') slot[length] = 0;
-  return static_cast<int>(slot[0] | slot[1] << 8 | slot[2] << 16 | uint32_t{slot[3]} << 24);
+      value->type == REG_SZ || value->type == REG_EXPAND_SZ || value->type == REG_MULTI_SZ;
+  if (isString && length > 0 && length < 4 && value->data.back() != '\0') {
+    reinterpret_cast<char*>(&slot)[length] = '\0';
+  }
+  return static_cast<int>(slot);
 }
 
 // String read of a key that existed, into outSize bytes: data that fits in
 // outSize - 1 bytes comes back up to its first NUL; anything else gives the
 // default, cut to the buffer.
-std::string ModelRegistryString(const Stored& value, const std::string& defaultText, int outSize) {
-  const bool fits = value.present && value.data.size() < static_cast<size_t>(outSize);
-  return Fit(fits ? value.data : defaultText, outSize);
+std::string ModelRegistryString(const Stored* value, const std::string& defaultText, int outSize) {
+  const bool fits = value != nullptr && value->data.size() < static_cast<size_t>(outSize);
+  return Fit(fits ? value->data : defaultText, outSize);
 }
 
 struct IniSection {
@@ -81,12 +88,6 @@ bool IsQuoted(const std::string& value) {
   return value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0];
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return tolower(static_cast<unsigned char>(x)) == tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // The profile-string rules: names match in any case; the first section of a
 // name is the one read, and the first entry of a key in it; one pair of
 // matching quotes around a value is dropped; a missing file, section or entry
@@ -94,87 +95,48 @@ bool SameName(const std::string& a, const std::string& b) {
 std::string ModelIniString(const std::vector<IniSection>& file, const std::string& section,
                            const std::string& key, std::string defaultText, int size) {
   for (const IniSection& candidate : file) {
-    if (!SameName(candidate.name, section)) continue;
+    if (_stricmp(candidate.name.c_str(), section.c_str()) != 0) continue;
     for (const auto& [entryKey, value] : candidate.entries) {
-      if (!SameName(entryKey, key)) continue;
+      if (_stricmp(entryKey.c_str(), key.c_str()) != 0) continue;
       return Fit(IsQuoted(value) ? value.substr(1, value.size() - 2) : value, size);
     }
     break;
   }
-  while (!defaultText.empty() && defaultText.back() == ' ') defaultText.pop_back();
+  defaultText.erase(defaultText.find_last_not_of(' ') + 1);
   return Fit(defaultText, size);
 }
 
 // The store's INI integer: the entry read into 32 bytes, with the default
-// written in decimal, then read as the C runtime reads a decimal (blanks, a
-// sign, digits up to the first other character; 0 without digits), held to
-// the 32-bit range.
+// written in decimal, then read as the C runtime reads a decimal, held to the
+// 32-bit range.
 int ModelIniInt(const std::vector<IniSection>& file, const std::string& section,
                 const std::string& key, int defaultValue) {
   const std::string text = ModelIniString(file, section, key, std::to_string(defaultValue), 32);
-  size_t i = std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size());
-  const bool negative = i < text.size() && text[i] == '-';
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-  long long magnitude = 0;
-  for (; i < text.size() && isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    magnitude = std::min(magnitude * 10 + (text[i] - '0'), 1LL << 40);
-  }
   return static_cast<int>(
-      std::clamp(negative ? -magnitude : magnitude, -(1LL << 31), 0LL + INT_MAX));
+      std::clamp(strtoll(text.c_str(), nullptr, 10), 0LL + INT_MIN, 0LL + INT_MAX));
 }
 
-// ---- Generating cases, and reporting the first one that disagrees ----
+// ---- Generating cases ----
 
-std::string Show(long long value) {
-  return std::to_string(value);
-}
-std::string Show(const std::string& bytes) {
-  std::string text = std::to_string(bytes.size()) + " bytes [";
-  char hex[4];
-  for (size_t i = 0; i < std::min<size_t>(bytes.size(), 24); ++i) {
-    snprintf(hex, sizeof(hex), i ? " %02x" : "%02x", static_cast<unsigned char>(bytes[i]));
-    text += hex;
-  }
-  return text + (bytes.size() > 24 ? " ...]" : "]");
-}
-std::string Show(const Values& values) {
-  std::string text = "key with " + std::to_string(values.size()) + " values";
-  for (const auto& [name, value] : values) {
-    text += "\n    \"" + name + "\" " +
-            (value.present ? "type " + Show(value.type) + ", " + Show(value.data) : "missing");
-  }
-  return text;
-}
-
-// One test's stream of generated cases. It prints and records the seed, and
-// reports the first case that disagrees with the model; the test then stops.
+// One test's generated cases, drawn from GoogleTest's random seed; they stop
+// at the first failure.
 class Fuzz {
  public:
-  Fuzz(uint64_t salt, int ciCases) {
-    const char* seedText = getenv("HANDOFF_FUZZ_SEED");
+  explicit Fuzz(int ciCases)
+      : seed_(::testing::UnitTest::GetInstance()->random_seed()), engine_(seed_) {
     const char* longRun = getenv("HANDOFF_FUZZ_LONG");
-    seed_ = seedText != nullptr && *seedText != '\0' ? strtoull(seedText, nullptr, 10) : 20261207;
-    engine_.seed(seed_ * 1000003 + salt);
     cases_ = longRun != nullptr && strcmp(longRun, "1") == 0 ? ciCases * 20 : ciCases;
     std::cout << "[ FUZZ     ] seed " << seed_ << ", " << cases_ << " cases" << std::endl;
-    ::testing::Test::RecordProperty("seed", std::to_string(seed_));
   }
 
-  // Starts case `index`, unless the cases are done or one has failed. The
-  // `context` (the key or file under test) stays; the case's `story` restarts.
-  bool Next(int index) {
-    index_ = index;
-    story.str("");
-    return index < cases_ && !failed_;
+  // Counts one case; false once the cases are done or one has failed.
+  bool Next() {
+    return ++done_ <= cases_ && !::testing::Test::HasFailure();
   }
-  template <typename T, typename U>
-  void Expect(const T& actual, const U& model, const char* what) {
-    if (actual == model || failed_) return;
-    failed_ = true;
-    ADD_FAILURE() << "seed " << seed_ << ", case " << index_ << ": " << what << "\n  " << context
-                  << "\n"
-                  << story.str() << "  got:   " << Show(actual) << "\n  model: " << Show(model)
-                  << "\n  replay with HANDOFF_FUZZ_SEED=" << seed_;
+  // Which case of which seed this is, and what it is about, for a failure to say.
+  std::string Case(const std::string& context) const {
+    return "case " + std::to_string(done_) + " of seed " + std::to_string(seed_) +
+           " (replay with --gtest_random_seed=" + std::to_string(seed_) + "): " + context;
   }
 
   int Between(int low, int high) {
@@ -201,15 +163,11 @@ class Fuzz {
     return name;
   }
 
-  std::string context;
-  std::ostringstream story;
-
  private:
-  uint64_t seed_;
+  int seed_;
   std::mt19937_64 engine_;
   int cases_;
-  int index_ = 0;
-  bool failed_ = false;
+  int done_ = 0;
 };
 
 // Joins parts in the order written: the draws for them happen in that order,
@@ -239,81 +197,35 @@ Stored AnyValue(Fuzz& fuzz) {
   const int length = fuzz.OneIn(3)   ? fuzz.Between(0, 8)
                      : fuzz.OneIn(2) ? fuzz.Between(1020, 1028)
                                      : fuzz.Between(0, 2000);
-  Stored value = {
-      true, fuzz.Pick(kTypes),
-      fuzz.Text(length, fuzz.OneIn(2) ? kPrintable : Characters(fuzz.Between(0, 1), 255))};
+  const DWORD type = fuzz.Pick(kTypes);
+  const std::string alphabet = fuzz.OneIn(2) ? kPrintable : Characters(fuzz.Between(0, 1), 255);
+  Stored value = {type, fuzz.Text(length, alphabet)};
   if (length > 0 && fuzz.OneIn(2)) value.data.back() = '\0';
   return value;
 }
 
-int AnyOutSize(Fuzz& fuzz, const Stored& value) {
-  if (value.present && fuzz.OneIn(2)) {
-    return std::max(1, static_cast<int>(value.data.size()) + fuzz.Between(-1, 2));
-  }
-  return fuzz.OneIn(3) ? fuzz.Pick(std::vector<int>{1, 2, 1023, 1024, 1025})
-                       : fuzz.Between(1, 1100);
+// An integer read, or a string read into a guarded buffer (now and then in
+// place, with the default already in the buffer, in registry mode), checked
+// against the model, with whether the store reports the value found (only an
+// existing key's value is).
+void CheckInt(ProfileStore* store, const std::string& name, int defaultValue, int model) {
+  EXPECT_EQ(ProfileGetInt(store, name.c_str(), defaultValue), model)
+      << "ProfileGetInt(\"" << name << "\", " << defaultValue << ")";
 }
-
-// Mostly shorter than the buffer, as callers give them; sometimes longer.
-std::string AnyDefault(Fuzz& fuzz, int outSize) {
-  const int limit = std::min(fuzz.OneIn(8) ? outSize + 40 : outSize - 1, 60);
-  return fuzz.Text(fuzz.Between(0, limit), kPrintable);
-}
-
-void DeleteKey(const std::string& path) {
-  RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
-  RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
-}
-
-// Creates the key when it is missing and stores these values in it.
-void WriteKey(const std::string& path, const Values& values) {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key,
-                            NULL),
-            ERROR_SUCCESS);
-  for (const auto& [name, value] : values) {
-    const std::string padded = value.data + '\x7f';  // or Wine counts a NUL of its own
-    if (!value.present) continue;
-    RegSetValueExA(key, name.c_str(), 0, value.type, reinterpret_cast<const BYTE*>(padded.data()),
-                   static_cast<DWORD>(value.data.size()));
-  }
-  RegCloseKey(key);
-}
-
-Values ReadKey(const std::string& path) {
-  Values values;
-  for (const RegistryValue& value : Snapshot(path))
-    values[value.name] = {true, value.type, value.data};
-  return values;
-}
-
-// A string read into a buffer with guard bytes on both sides (now and then in
-// place, with the default already in the buffer, in registry mode), told in the
-// case's story and checked against `model`, and whether the store reports the
-// value found against `foundModel`.
 void CheckString(Fuzz& fuzz, ProfileStore* store, const std::string& name,
                  const std::string& defaultText, int outSize, const std::string& model,
                  bool foundModel = false) {
   const bool inPlace =
       store->useRegistry && defaultText.size() < static_cast<size_t>(outSize) && fuzz.OneIn(8);
-  fuzz.story << "  ProfileGetString(\"" << name << "\", default " << Show(defaultText)
-             << ", outSize " << outSize << (inPlace ? ", in place)\n" : ")\n");
-  const std::string guard(16, '\xa5');
-  std::string bytes = guard + std::string(outSize, '\xa5') + guard;
-  char* out = &bytes[guard.size()];
-  if (inPlace) memcpy(out, defaultText.c_str(), defaultText.size() + 1);
-  const bool found =
-      ProfileGetString(store, name.c_str(), inPlace ? out : defaultText.c_str(), out, outSize);
-  fuzz.Expect(found, foundModel, "found");
-  fuzz.Expect(bytes.substr(0, 16) + bytes.substr(16 + outSize), guard + guard, "guard bytes");
-  fuzz.Expect(strnlen(out, outSize) < static_cast<size_t>(outSize), true, "a NUL within outSize");
-  fuzz.Expect(std::string(out, strnlen(out, outSize)), model, "string read");
-}
-
-void CheckInt(Fuzz& fuzz, ProfileStore* store, const std::string& name, int defaultValue,
-              int model) {
-  fuzz.story << "  ProfileGetInt(\"" << name << "\", default " << defaultValue << ")\n";
-  fuzz.Expect(ProfileGetInt(store, name.c_str(), defaultValue), model, "integer read");
+  SCOPED_TRACE("ProfileGetString(\"" + name + "\", " + ::testing::PrintToString(defaultText) +
+               ", " + std::to_string(outSize) + (inPlace ? "), in place" : ")"));
+  bool found = false;
+  const std::string read = ReadGuarded(outSize, [&](char* out) {
+    if (inPlace) memcpy(out, defaultText.c_str(), defaultText.size() + 1);
+    found = ProfileGetString(store, name.c_str(), inPlace ? out : defaultText.c_str(), out, outSize);
+  });
+  EXPECT_EQ(read, model);
+  EXPECT_EQ(found, foundModel) << "found";
 }
 
 // ---- Registry mode ----
@@ -323,9 +235,10 @@ enum class KeyKind { kExisting, kCreated, kRefused };
 // One key's cases: a key filled with generated values, or none, opened under a
 // name of the kind asked for, read a few times and closed. An existing key
 // must be left as it was; a created one must hold exactly the defaults its
-// reads seeded; a refused name must reach no key at all, not even the key of
-// the name cut to fit, which holds generated values here.
-void KeyCases(Fuzz& fuzz, int& index, const std::string& base, KeyKind kind) {
+// reads seeded, also over values that another program wrote after the open; a
+// refused name must reach no key at all, not even the key of the name cut to
+// fit, which holds generated values here.
+void KeyCases(Fuzz& fuzz, const std::string& base, KeyKind kind) {
   // Names up to the longest taken, at the limit often; refused ones empty or longer.
   const int length = kind != KeyKind::kRefused
                          ? (fuzz.OneIn(4) ? kProfileMaxRegistryName
@@ -335,58 +248,62 @@ void KeyCases(Fuzz& fuzz, int& index, const std::string& base, KeyKind kind) {
                                      : fuzz.Between(kProfileMaxRegistryName + 1, 1100);
   const std::string name = length == 0 ? "" : base + fuzz.Text(length - base.size(), kNameChars);
   const std::string path = StoreKeyPath(name.substr(0, kProfileMaxRegistryName));
-  if (!name.empty()) DeleteKey(path);
+  if (!name.empty()) DeleteUserKey(path);
   Values values;  // what the key holds, or will hold once seeded
   if (kind != KeyKind::kCreated && !name.empty()) {
     for (int i = fuzz.Between(0, 5); i > 0; --i) values[fuzz.Pick(kValueNames)] = AnyValue(fuzz);
-    WriteKey(path, values);
+    WriteUserKey(path, Listed(values));
   }
-  if (name.empty()) values = ReadKey(path);  // the maker's key itself
-  fuzz.context =
-      Join({kind == KeyKind::kExisting  ? "existing " + Show(values)
-            : kind == KeyKind::kCreated ? std::string("no key")
-                                        : "refused; the name cut to fit has a " + Show(values),
-            ", store name of ", std::to_string(name.size()), " characters"});
+  const std::vector<RegistryValue> before = Snapshot(path);  // the maker's key for no name
+  SCOPED_TRACE(fuzz.Case(
+      (kind == KeyKind::kExisting  ? "existing key "
+       : kind == KeyKind::kCreated ? "no key "
+                                   : "refused; the name cut to fit has the key ") +
+      ::testing::PrintToString(before) + ", store name of " + std::to_string(name.size())));
   ProfileStore profile;
   ProfileOpen(fuzz.OneIn(2) ? NULL : name.c_str(), name.c_str(), &profile, 1);
-  fuzz.Expect(profile.key != NULL, kind != KeyKind::kRefused, "a key, unless the name is refused");
+  EXPECT_EQ(profile.key != NULL, kind != KeyKind::kRefused) << "a key, unless the name is refused";
   if (profile.key != NULL) {
-    const DWORD disposition =
-        kind == KeyKind::kCreated ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    fuzz.Expect(profile.disposition, disposition, "disposition");
+    EXPECT_EQ(profile.disposition,
+              static_cast<DWORD>(kind == KeyKind::kCreated ? REG_CREATED_NEW_KEY
+                                                           : REG_OPENED_EXISTING_KEY));
   }
   const int reads = kind == KeyKind::kExisting ? 2 * values.size() + 1 : fuzz.Between(1, 10);
-  for (int read = 0; read < reads && fuzz.Next(index++); ++read) {
+  for (int read = 0; read < reads && (read == 0 || fuzz.Next()); ++read) {
     const std::string valueName = fuzz.Pick(kValueNames);
     if (kind == KeyKind::kCreated && fuzz.OneIn(8)) {  // written after the open: a read replaces it
-      values[valueName] = AnyValue(fuzz);
-      fuzz.story << "  another program writes \"" << valueName << "\" type "
-                 << values[valueName].type << ", " << Show(values[valueName].data) << "\n";
-      WriteKey(path, {{valueName, values[valueName]}});
+      const Stored& written = values[valueName] = AnyValue(fuzz);
+      WriteUserKey(path, {{valueName, written.type, written.data}});
     }
     // Only an existing key is read; otherwise every read gives its default.
-    const Stored value =
-        kind == KeyKind::kExisting && values.count(valueName) ? values[valueName] : kMissing;
+    const Stored* value = kind == KeyKind::kExisting ? Find(values, valueName) : nullptr;
     if (fuzz.OneIn(2)) {
       const int defaultValue = fuzz.AnyInt();
-      CheckInt(fuzz, &profile, valueName, defaultValue, ModelRegistryInt(value, defaultValue));
+      CheckInt(&profile, valueName, defaultValue, ModelRegistryInt(value, defaultValue));
       const std::string seed(reinterpret_cast<const char*>(&defaultValue), 4);
-      if (kind == KeyKind::kCreated) values[valueName] = {true, REG_DWORD, seed};
+      if (kind == KeyKind::kCreated) values[valueName] = {REG_DWORD, seed};
     } else {
-      const int outSize = AnyOutSize(fuzz, value);
-      const std::string defaultText = AnyDefault(fuzz, outSize);
+      const int outSize =
+          value != nullptr && fuzz.OneIn(2)
+              ? std::max(1, static_cast<int>(value->data.size()) + fuzz.Between(-1, 2))
+          : fuzz.OneIn(3) ? fuzz.Pick(std::vector<int>{1, 2, 1023, 1024, 1025})
+                          : fuzz.Between(1, 1100);
+      // Mostly shorter than the buffer, as callers give them; sometimes longer.
+      const int longest = std::min(fuzz.OneIn(8) ? outSize + 40 : outSize - 1, 60);
+      const std::string defaultText = fuzz.Text(fuzz.Between(0, longest), kPrintable);
       CheckString(fuzz, &profile, valueName, defaultText, outSize,
-                  ModelRegistryString(value, defaultText, outSize), value.present);
-      if (kind == KeyKind::kCreated) values[valueName] = {true, REG_SZ, defaultText + '\0'};
+                  ModelRegistryString(value, defaultText, outSize), value != nullptr);
+      if (kind == KeyKind::kCreated) values[valueName] = {REG_SZ, defaultText + '\0'};
     }
   }
   // Only an existing key counts its values; the count writes none.
-  fuzz.story << "  ProfileGetValueCount(default -1)\n";
-  fuzz.Expect(ProfileGetValueCount(&profile, -1),
-              kind == KeyKind::kExisting ? static_cast<int>(values.size()) : -1, "value count");
+  EXPECT_EQ(ProfileGetValueCount(&profile, -1),
+            kind == KeyKind::kExisting ? static_cast<int>(before.size()) : -1)
+      << "value count";
   ProfileClose(&profile);
-  fuzz.Expect(ReadKey(path), values, "the key after the reads");
-  if (!name.empty()) DeleteKey(path);
+  EXPECT_EQ(Snapshot(path), kind == KeyKind::kCreated ? Listed(values) : before)
+      << "the key after the reads";
+  if (!name.empty()) DeleteUserKey(path);
 }
 
 // The model takes the ANSI registry calls to keep every byte of text as it
@@ -397,20 +314,16 @@ bool AnsiKeepsEveryByte() {
   return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
 }
 
-TEST(StoreFuzz, ReadsOfAnExistingKeyFollowTheStoredBytesAndWriteNothing) {
+TEST(StoreFuzz, ReadsFollowAnExistingKeySeedACreatedOneAndReachNoKeyForARefusedName) {
   if (!AnsiKeepsEveryByte()) GTEST_SKIP() << "code page " << GetACP() << " changes some bytes";
-  Fuzz fuzz(1, 5000);
-  TestStore base("fuzz-existing");
-  for (int index = 0; fuzz.Next(index);)
-    KeyCases(fuzz, index, base.name() + "-", KeyKind::kExisting);
-}
-
-TEST(StoreFuzz, ReadsSeedACreatedKeyAndARefusedNameReachesNoKey) {
-  if (!AnsiKeepsEveryByte()) GTEST_SKIP() << "code page " << GetACP() << " changes some bytes";
-  Fuzz fuzz(2, 4000);
-  TestStore base("fuzz-created");
-  for (int index = 0; fuzz.Next(index);) {
-    KeyCases(fuzz, index, base.name() + "-", fuzz.OneIn(4) ? KeyKind::kRefused : KeyKind::kCreated);
+  Fuzz fuzz(9000);
+  TestStore base("fuzz-key");
+  while (fuzz.Next()) {
+    const int kind = fuzz.Between(0, 8);  // as many existing keys as the others together
+    KeyCases(fuzz, base.name() + "-",
+             kind < 5   ? KeyKind::kExisting
+             : kind < 8 ? KeyKind::kCreated
+                        : KeyKind::kRefused);
   }
 }
 
@@ -427,18 +340,17 @@ const std::vector<std::string> kKeys = {"inscount", "name", "ins0", "a b", "K"};
 std::string IniValue(Fuzz& fuzz) {
   // Leading zeros or blanks put digits on both sides of the 31 characters an integer read sees.
   const std::string number = Join({fuzz.Text(fuzz.Between(0, 1), "+-"),
-                                   std::string(fuzz.OneIn(3) ? fuzz.Between(20, 34) : 0, '0')});
-  const std::string digits = fuzz.Text(fuzz.Between(0, 22), "0123456789");
+                                   std::string(fuzz.OneIn(3) ? fuzz.Between(20, 34) : 0, '0'),
+                                   fuzz.Text(fuzz.Between(0, 22), "0123456789")});
   const std::string quote(1, fuzz.OneIn(2) ? '"' : '\'');
   std::string value;
   switch (fuzz.Between(0, 4)) {
     case 0:
-      value = number + digits + fuzz.Text(fuzz.Between(0, 3), "x9 -a");
+      value = number + fuzz.Text(fuzz.Between(0, 3), "x9 -a");
       break;
     case 1:  // quoted, perhaps with blanks inside, perhaps with mismatched quotes
-      value =
-          Join({quote, fuzz.Text(fuzz.Between(0, fuzz.OneIn(3) ? 32 : 2), " \t"), number, digits,
-                fuzz.Text(fuzz.Between(0, 12), kPrintable), fuzz.OneIn(5) ? "\"" : quote});
+      value = Join({quote, fuzz.Text(fuzz.Between(0, fuzz.OneIn(3) ? 32 : 2), " \t"), number,
+                    fuzz.Text(fuzz.Between(0, 12), kPrintable), fuzz.OneIn(5) ? "\"" : quote});
       break;
     case 2:
       value = fuzz.Text(fuzz.Between(200, 1500), kPrintable);
@@ -477,9 +389,9 @@ std::string RenderIni(Fuzz& fuzz, const std::vector<IniSection>& file) {
 }
 
 TEST(StoreFuzz, IniReadsFollowTheProfileStringRules) {
-  Fuzz fuzz(4, 4000);
+  Fuzz fuzz(4000);
   const ScratchFolder folder("handoff-fuzz-ini-" + std::to_string(GetCurrentProcessId()));
-  for (int index = 0; fuzz.Next(index);) {
+  for (int index = 0; fuzz.Next(); ++index) {
     std::vector<IniSection> file(fuzz.Between(0, 4));
     std::set<int> quotedFills;  // buffer sizes that a quoted value just fills (see IniValue)
     for (IniSection& section : file) {
@@ -499,18 +411,14 @@ TEST(StoreFuzz, IniReadsFollowTheProfileStringRules) {
     // files; the longest path the store takes.
     std::string path = folder.File("case" + std::to_string(index) + "-");
     path += std::string(259 - path.size(), 'p');
-    fuzz.context = "no INI file";
     if (fuzz.OneIn(10)) {
       file.clear();
     } else {
       WriteFileText(path, text);
-      fuzz.context = "INI file, each line after a '|', long ones shortened:";
-      std::istringstream lines(text);
-      for (std::string line; std::getline(lines, line);) {
-        fuzz.context += "\n    |" + line.substr(0, 80) + (line.size() > 80 ? "..." : "");
-      }
     }
-    for (int read = 0; read < 4 && fuzz.Next(index++); ++read) {
+    SCOPED_TRACE(
+        fuzz.Case(file.empty() ? "no INI file" : "INI file " + ::testing::PrintToString(text)));
+    for (int read = 0; read < 4 && (read == 0 || fuzz.Next()); ++read) {
       // Now and then a store name (none, or too long) or a path that the
       // store refuses: every read then gives its default just as it is.
       const int refused = fuzz.OneIn(10) ? fuzz.Between(1, 3) : 0;
@@ -520,13 +428,13 @@ TEST(StoreFuzz, IniReadsFollowTheProfileStringRules) {
       const std::string iniPath =
           refused == 3 ? path + fuzz.Text(fuzz.Between(1, 40), kNameChars) : path;
       const std::string key = fuzz.AnyCase(fuzz.Pick(kKeys));
-      fuzz.story << "  section of " << section.size() << " characters \"" << section.substr(0, 20)
-                 << "\", path of " << iniPath.size() << "\n";
+      SCOPED_TRACE("section of " + std::to_string(section.size()) + " characters \"" +
+                   section.substr(0, 20) + "\", path of " + std::to_string(iniPath.size()));
       ProfileStore profile;
       ProfileOpen(iniPath.c_str(), section.c_str(), &profile, 0);
       if (fuzz.OneIn(2)) {
         const int defaultValue = fuzz.AnyInt();
-        CheckInt(fuzz, &profile, key, defaultValue,
+        CheckInt(&profile, key, defaultValue,
                  refused ? defaultValue : ModelIniInt(file, section, key, defaultValue));
       } else {
         // Wine drops quotes around a default as around a value, and keeps the
@@ -563,46 +471,26 @@ Stored AnyEntry(Fuzz& fuzz, const std::string& missingFolder, int nonEmptyOneIn)
   const DWORD type = fuzz.Pick(kTypes);
   if (fuzz.OneIn(nonEmptyOneIn)) {
     const std::string file = missingFolder + fuzz.Text(fuzz.Between(1, 200), kNameChars);
-    return {true, fuzz.Pick(std::vector<DWORD>{REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY}),
+    return {fuzz.Pick(std::vector<DWORD>{REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY}),
             fuzz.OneIn(2) ? file + '\0' : file};
   }
-  switch (fuzz.Between(0, 3)) {
-    case 0:
-      return kMissing;
-    case 1:
-      return {true, type, ""};
-    case 2:
-      return {true, type, '\0' + fuzz.Text(fuzz.Between(0, 12), Characters(0, 255))};
-    default:
-      return {true, type, fuzz.Text(fuzz.Between(1024, 1100), kNameChars)};
-  }
+  const int kind = fuzz.Between(1, 3);
+  return {type, kind == 1   ? ""
+                : kind == 2 ? '\0' + fuzz.Text(fuzz.Between(0, 12), Characters(0, 255))
+                            : fuzz.Text(fuzz.Between(1024, 1100), kNameChars)};
 }
 
-// The count: mostly a DWORD from -5 to 50, else fewer or more bytes of any
-// type, kept small whatever the integer rule makes of them.
-Stored AnyCount(Fuzz& fuzz) {
-  const int count = fuzz.Between(-5, 50);
-  const std::string bytes =
-      std::string(reinterpret_cast<const char*>(&count), 4) + "\x01\x02\x03\x04";
-  if (fuzz.OneIn(10)) return kMissing;
-  if (fuzz.OneIn(3)) return {true, REG_DWORD, bytes.substr(0, 4)};
-  const int length = count < 0 ? fuzz.Pick(std::vector<int>{4, 8}) : fuzz.Between(0, 8);
-  return {true, fuzz.Pick(kTypes), bytes.substr(0, length)};
-}
+using StoreFuzzRun = RunFixture;
 
-TEST(StoreFuzz, RunsCloseTheWindowOnlyWhenEveryListedEntryReadsEmpty) {
+TEST_F(StoreFuzzRun, RunsCloseTheWindowOnlyWhenEveryListedEntryReadsEmpty) {
   if (!AnsiKeepsEveryByte()) GTEST_SKIP() << "code page " << GetACP() << " changes some bytes";
-  Fuzz fuzz(5, 1200);
-  TestStore store("fuzz-run");
-  OwnerWindow owner;
+  Fuzz fuzz(1200);
   ShellErrorBoxes boxes(owner.hwnd());
   const std::string path = StoreKeyPath(store.name());
-  const Values makerBefore = ReadKey("Software\\Varnolt");
+  const std::vector<RegistryValue> makerBefore = Snapshot("Software\\Varnolt");
   const ScratchFolder scratch("handoff-fuzz-run-" + std::to_string(GetCurrentProcessId()));
   const std::string missingFolder = scratch.File("missing") + "\\";
-  const Values seededCount = {{"inscount", {true, REG_DWORD, std::string(4, '\0')}}};
-  std::string program = "handoff.exe";
-  for (int index = 0; fuzz.Next(index); ++index) {
+  while (fuzz.Next()) {
     const int kind = fuzz.Between(0, 9);  // 0: a refused name, 1-2: no key, else a list
     std::string name = store.name();
     Values values;
@@ -612,45 +500,56 @@ TEST(StoreFuzz, RunsCloseTheWindowOnlyWhenEveryListedEntryReadsEmpty) {
       name =
           fuzz.OneIn(4) ? "" : name + fuzz.Text(length - static_cast<int>(name.size()), kNameChars);
     } else if (kind >= 3) {
-      values["inscount"] = AnyCount(fuzz);
-      const int count = ModelRegistryInt(values["inscount"], 0);
+      // The count: mostly a DWORD from -5 to 50, else fewer or more bytes of
+      // any type, kept small whatever the integer rule makes of them; or none.
+      const int count = fuzz.Between(-5, 50);
+      const std::string bytes =
+          std::string(reinterpret_cast<const char*>(&count), 4) + "\x01\x02\x03\x04";
+      const bool dword = fuzz.OneIn(3);
+      const int length = dword       ? 4
+                         : count < 0 ? fuzz.Pick(std::vector<int>{4, 8})
+                                     : fuzz.Between(0, 8);
+      if (!fuzz.OneIn(10)) {
+        values["inscount"] = {dword ? REG_DWORD : fuzz.Pick(kTypes), bytes.substr(0, length)};
+      }
+      const int listedCount = ModelRegistryInt(Find(values, "inscount"), 0);
       const int nonEmptyOneIn = fuzz.Pick(std::vector<int>{1 << 30, 40, 8, 2});
-      const int listed = std::max(count, 0) + fuzz.Between(0, 2);  // some beyond the count
-      for (int i = 0; i < listed; ++i) {
-        const Stored entry = AnyEntry(fuzz, missingFolder, nonEmptyOneIn);
-        if (entry.present) values["ins" + std::to_string(i)] = entry;
-        if (i < count && !ModelRegistryString(entry, "", 1024).empty()) closeModel = false;
+      // Each entry of the count, some beyond it, a quarter of them missing.
+      const int entries = std::max(listedCount, 0) + fuzz.Between(0, 2);
+      for (int i = 0; i < entries; ++i) {
+        if (fuzz.OneIn(4)) continue;
+        const Stored& entry = values["ins" + std::to_string(i)] =
+            AnyEntry(fuzz, missingFolder, nonEmptyOneIn);
+        if (i < listedCount && !ModelRegistryString(&entry, "", 1024).empty()) closeModel = false;
       }
       if (fuzz.OneIn(4)) values["other"] = AnyValue(fuzz);
-      if (!values["inscount"].present) values.erase("inscount");
     }
     // The key of a refused name cut to fit must not appear (nor linger from a failed run).
     const std::string cutPath =
         name.empty() ? path : StoreKeyPath(name.substr(0, kProfileMaxRegistryName));
-    DeleteKey(cutPath);
-    if (kind >= 3) WriteKey(path, values);
-    fuzz.context = "store name of " + std::to_string(name.size()) + " characters, " +
-                   (kind == 0  ? "refused"
-                    : kind < 3 ? "no key"
-                               : Show(values));
-
-    char* argv[] = {&program[0], &name[0], nullptr};
+    DeleteUserKey(cutPath);
+    if (kind >= 3) WriteUserKey(path, Listed(values));
+    SCOPED_TRACE(fuzz.Case("store name of " + std::to_string(name.size()) + " characters, " +
+                           (kind == 0  ? "refused"
+                            : kind < 3 ? "no key"
+                                       : "key " + ::testing::PrintToString(Listed(values)))));
     const int boxesBefore = boxes.Dismissed();
-    ScheduleRun(2, argv, owner.hwnd());
-    fuzz.Expect(owner.TakeCloseRequest(), closeModel, "close request");
+    RunWith({name});
+    EXPECT_EQ(owner.TakeCloseRequest(), closeModel) << "close request";
     // A list that does not close the window ends at an entry the shell
     // refused, with its error box where the shell shows one.
     if (ShellShowsErrorBoxes()) {
-      fuzz.Expect(boxes.Dismissed() - boxesBefore, kind >= 3 && !closeModel ? 1 : 0,
-                  "the shell's error boxes");
+      EXPECT_EQ(boxes.Dismissed() - boxesBefore, kind >= 3 && !closeModel ? 1 : 0)
+          << "the shell's error boxes";
     }
     if (kind == 0) {
-      fuzz.Expect(KeyExists(cutPath) && !name.empty(), false, "no key for the name cut to fit");
-      fuzz.Expect(ReadKey("Software\\Varnolt"), makerBefore, "the maker's key");
-      DeleteKey(cutPath);
+      EXPECT_FALSE(KeyExists(cutPath) && !name.empty()) << "a key for the name cut to fit";
+      EXPECT_EQ(Snapshot("Software\\Varnolt"), makerBefore) << "the maker's key";
+      DeleteUserKey(cutPath);
     } else {
-      fuzz.Expect(ReadKey(path), kind < 3 ? seededCount : values,
-                  kind < 3 ? "the created key holds the seeded count" : "the key after the run");
+      EXPECT_EQ(Snapshot(path),
+                kind < 3 ? std::vector<RegistryValue>{DwordValue("inscount", 0)} : Listed(values))
+          << (kind < 3 ? "the created key holds the seeded count" : "the key after the run");
     }
   }
 }

@@ -5,8 +5,14 @@
 
 #include <tlhelp32.h>
 
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
 #include <algorithm>
 #include <cwchar>
+
+#include "schedule.h"
 
 namespace {
 
@@ -36,12 +42,14 @@ std::string TempFolder(const std::string& leaf) {
   return folder;
 }
 
-// The store key, created when missing, for writing; left NULL on a failure.
-void CreateStoreKey(const std::string& name, HKEY* key) {
+// The key under HKEY_CURRENT_USER, created when missing, for writing; left
+// NULL on a failure.
+void CreateUserKey(const std::string& keyPath, HKEY* key) {
   HKEY created;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Widen(StoreKeyPath(name)).c_str(), 0, NULL, 0,
-                            KEY_ALL_ACCESS, NULL, &created, NULL),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Widen(keyPath).c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
+                            NULL, &created, NULL),
+            ERROR_SUCCESS)
+      << keyPath;
   *key = created;
 }
 
@@ -195,7 +203,7 @@ void TestStore::SetDword(const char* valueName, DWORD value) const {
 
 void TestStore::SetString(const char* valueName, const std::string& text) const {
   HKEY key = NULL;
-  CreateStoreKey(name_, &key);
+  CreateUserKey(StoreKeyPath(name_), &key);
   if (key == NULL) return;
   const std::wstring wide = Widen(text);
   ASSERT_EQ(RegSetValueExW(key, Widen(valueName).c_str(), 0, REG_SZ,
@@ -206,16 +214,7 @@ void TestStore::SetString(const char* valueName, const std::string& text) const 
 }
 
 void TestStore::SetRaw(const char* valueName, DWORD type, const std::string& bytes) const {
-  HKEY key = NULL;
-  CreateStoreKey(name_, &key);
-  if (key == NULL) return;
-  // Wine counts a NUL of its own when the byte after the data is 0, so the
-  // data is passed with a non-zero byte behind it.
-  std::string padded = bytes + '\x7f';
-  ASSERT_EQ(RegSetValueExA(key, valueName, 0, type, reinterpret_cast<const BYTE*>(padded.data()),
-                           static_cast<DWORD>(bytes.size())),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
+  WriteUserKey(StoreKeyPath(name_), {{valueName, type, bytes}});
 }
 
 void TestStore::SetList(const std::vector<std::string>& entries) const {
@@ -254,6 +253,23 @@ RegistryValue DwordValue(const std::string& name, DWORD value) {
 
 RegistryValue StringValue(const std::string& name, const std::string& text) {
   return {name, REG_SZ, std::string(text.c_str(), text.size() + 1)};
+}
+
+void WriteUserKey(const std::string& keyPath, const std::vector<RegistryValue>& values) {
+  HKEY key = NULL;
+  CreateUserKey(keyPath, &key);
+  if (key == NULL) return;
+  for (const RegistryValue& value : values) {
+    // Wine counts a NUL of its own when the byte after the data is 0, so the
+    // data is passed with a non-zero byte behind it.
+    const std::string padded = value.data + '\x7f';
+    EXPECT_EQ(RegSetValueExA(key, value.name.c_str(), 0, value.type,
+                             reinterpret_cast<const BYTE*>(padded.data()),
+                             static_cast<DWORD>(value.data.size())),
+              ERROR_SUCCESS)
+        << value.name;
+  }
+  RegCloseKey(key);
 }
 
 void PrintTo(const RegistryValue& value, std::ostream* out) {
@@ -396,6 +412,46 @@ std::vector<std::string> OpenRecorder::Opened(size_t expected, DWORD timeoutMs) 
     opened.push_back(path);
   }
   return opened;
+}
+
+void RunFixture::RunWith(std::vector<std::string> arguments) {
+  std::string program = "handoff.exe";
+  std::vector<char*> argv = {&program[0]};
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  ScheduleRun(static_cast<int>(argv.size()) - 1, argv.data(), owner.hwnd());
+}
+
+void RunFixture::Run(bool closes) {
+  RunWith({store.name()});
+  EXPECT_EQ(owner.TakeCloseRequest(), closes);
+}
+
+void RunFixture::RunRefused() {
+  ShellErrorBoxes boxes(owner.hwnd());
+  Run(false);
+  boxes.ExpectRefusals(1);
+}
+
+void RunFixture::WriteList(int count, const std::vector<std::string>& entries) {
+  store.SetDword("inscount", static_cast<DWORD>(count));
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!entries[i].empty()) store.SetString(("ins" + std::to_string(i)).c_str(), entries[i]);
+  }
+  Remember();
+}
+
+void RunFixture::Remember() {
+  before = Snapshot(StoreKeyPath(store.name()));
+}
+
+void RunFixture::ExpectListUnchanged() const {
+  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), before);
+}
+
+void RunFixture::ExpectHandedOver(const std::vector<std::string>& files) const {
+  EXPECT_EQ(recorder.Opened(files.size()), files);
+  ExpectListUnchanged();
 }
 
 OnlyWindowsEnvironment::OnlyWindowsEnvironment() {
@@ -585,6 +641,18 @@ void ShellErrorBoxes::ExpectRefusals(int refusals) const {
 
 bool ShellShowsErrorBoxes() {
   return !RunningUnderWine();
+}
+
+std::string ReadGuarded(int size, const std::function<void(char* buffer)>& write) {
+  const std::string guard(16, '\xa5');
+  std::string bytes = guard + std::string(size, '\xa5') + guard;
+  char* buffer = &bytes[guard.size()];
+  write(buffer);
+  EXPECT_EQ(bytes.substr(0, guard.size()) + bytes.substr(guard.size() + size), guard + guard)
+      << "written outside the buffer of " << size << " bytes";
+  EXPECT_NE(memchr(buffer, '\0', size), nullptr)
+      << "no NUL within the buffer's " << size << " bytes";
+  return std::string(buffer, strnlen(buffer, size));
 }
 
 ScratchFolder::ScratchFolder(const std::string& leaf) : path_(TempPath(leaf)) {

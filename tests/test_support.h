@@ -1,8 +1,11 @@
 // What the tests share: store keys made and removed per test, registry
-// snapshots, a hidden owner window, and the recording "open" handler.
+// snapshots, a hidden owner window, the recording "open" handler, and the
+// scheduling run on them.
 #pragma once
 
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <ostream>
@@ -85,6 +88,9 @@ void PrintTo(const RegistryValue& value, std::ostream* out);
 // page with its NUL.
 RegistryValue DwordValue(const std::string& name, DWORD value);
 RegistryValue StringValue(const std::string& name, const std::string& text);
+// Creates the key under HKEY_CURRENT_USER when it is missing, and stores each
+// value with exactly its bytes and type (no NUL is added).
+void WriteUserKey(const std::string& keyPath, const std::vector<RegistryValue>& values);
 
 // Every value of the key under HKEY_CURRENT_USER, sorted by name; empty when
 // the key is missing.
@@ -156,6 +162,32 @@ class OpenRecorder : NoCopy {
   std::string refusedProgId_;
   std::string folder_;
   std::string recordFolder_;
+};
+
+// The scheduling run as the program makes it when Ok is pressed, on a store
+// of the test's own: a hidden owner window takes its close request, and the
+// recording handler what it hands over.
+class RunFixture : public ::testing::Test {
+ protected:
+  // Runs with these arguments after the program's name, as the program is started.
+  void RunWith(std::vector<std::string> arguments);
+  // Runs with the store name as the one argument; expects the window closed
+  // or left open.
+  void Run(bool closes = true);
+  // A run that ends at one refused file, with the shell's error box for it.
+  void RunRefused();
+  // Writes the count and each entry that is not empty into the store, and
+  // remembers its values, which no run may change.
+  void WriteList(int count, const std::vector<std::string>& entries);
+  void Remember();
+  void ExpectListUnchanged() const;
+  // Expects exactly these files handed over, in order, and the list as it was.
+  void ExpectHandedOver(const std::vector<std::string>& files) const;
+
+  TestStore store{"run"};
+  OwnerWindow owner;
+  OpenRecorder recorder;
+  std::vector<RegistryValue> before;
 };
 
 // While the object lives, this process's environment holds only the
@@ -252,6 +284,11 @@ class ShellErrorBoxes : NoCopy {
 // True where ShellExecuteA shows an error box for a file it refuses: on
 // Windows, not under Wine.
 bool ShellShowsErrorBoxes();
+
+// Hands `write` a buffer of `size` bytes, with guard bytes on both sides, and
+// returns the text it left there, up to its NUL. A write outside the buffer,
+// or a buffer left without a NUL, fails the test.
+std::string ReadGuarded(int size, const std::function<void(char* buffer)>& write);
 
 // A new, empty folder of this name in the temporary folder, removed with the
 // files in it when the object goes.

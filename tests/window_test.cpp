@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "form1.h"
 #include "program_driver.h"
 #include "test_support.h"
 
@@ -29,27 +32,29 @@ std::ostream& operator<<(std::ostream& out, const Box& box) {
   return out << "(" << box.left << "," << box.top << " " << box.width << "x" << box.height << ")";
 }
 
-// The prompt as designed, in pixels at 96 dots per inch.
-const Box kOuter = {0, 0, 404, 202};
-const struct {
+// The prompt as the program designs it (Form1Design()), in pixels at 96 dots
+// per inch, with each control's class as the system names it ("Static").
+const TFormDesign& kDesign = Form1Design();
+const Box kOuter = {0, 0, kDesign.width, kDesign.height};
+struct DesignedControl {
   int id;
-  const char* className;
+  std::string className;
   Box box;
   const char* text;
-} kDesigned[] = {
-    {101,
-     "Static",
-     {8, 16, 377, 33},
-     "The next step in installation is to schedule the appropriate files for installation into "
-     "your palm computer."},
-    {102,
-     "Static",
-     {8, 56, 377, 41},
-     "This installation program will attempt to do that now. If this should fail for any reason, "
-     "then see the \"Manual Installation Instructions\" located in the program folder."},
-    {IDOK, "Button", {121, 128, 75, 25}, "Ok"},
-    {IDCANCEL, "Button", {201, 128, 75, 25}, "Cancel"},
 };
+const std::vector<DesignedControl> kDesigned = [] {
+  std::vector<DesignedControl> controls;
+  for (int i = 0; i < kDesign.controlCount; ++i) {
+    const TControlDesign& control = kDesign.controls[i];
+    std::string className = control.windowClass;
+    for (size_t at = 1; at < className.size(); ++at) className[at] = tolower(className[at]);
+    controls.push_back({control.id,
+                        className,
+                        {control.left, control.top, control.width, control.height},
+                        control.caption});
+  }
+  return controls;
+}();
 
 Box Scaled(const Box& box, int dpi) {
   return {MulDiv(box.left, dpi, 96), MulDiv(box.top, dpi, 96), MulDiv(box.width, dpi, 96),
