@@ -270,8 +270,7 @@ int RemoveSubkeys(HKEY root, const std::wstring& rootName, const std::wstring& p
   for (const std::wstring& subkey : found) {
     const std::wstring subkeyPath = path.empty() ? subkey : path + L"\\" + subkey;
     Print("      left: " + Utf8(rootName + L"\\" + subkeyPath) + " (removed now)");
-    RegDeleteTreeW(root, subkeyPath.c_str());
-    RegDeleteKeyW(root, subkeyPath.c_str());
+    DeleteKeyTree(root, subkeyPath);
   }
   return static_cast<int>(found.size());
 }

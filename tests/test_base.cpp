@@ -44,6 +44,11 @@ void RemoveFolderTree(const std::wstring& folder) {
   RemoveDirectoryW(folder.c_str());
 }
 
+void DeleteKeyTree(HKEY root, const std::wstring& keyPath) {
+  RegDeleteTreeW(root, keyPath.c_str());
+  RegDeleteKeyW(root, keyPath.c_str());
+}
+
 HDESK CreateUnseenDesktop(const std::wstring& stationName, HWINSTA* station) {
   *station = CreateWindowStationW(stationName.c_str(), 0, WINSTA_ALL_ACCESS, NULL);
   // A desktop is made in the process's own window station.

@@ -21,6 +21,8 @@ std::vector<std::pair<std::wstring, bool>> FolderEntries(const std::wstring& fol
                                                          const wchar_t* pattern = L"*");
 // Removes the folder with all that is in it.
 void RemoveFolderTree(const std::wstring& folder);
+// Removes the key with all its subkeys and values.
+void DeleteKeyTree(HKEY root, const std::wstring& keyPath);
 
 // A window station of the caller's own without visible display surfaces (no
 // WSF_VISIBLE), as services and tasks that run whether the user is logged on

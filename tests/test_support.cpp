@@ -53,11 +53,6 @@ void CreateUserKey(const std::string& keyPath, HKEY* key) {
   *key = created;
 }
 
-void DeleteKey(HKEY root, const std::string& keyPath) {
-  RegDeleteTreeW(root, Widen(keyPath).c_str());
-  RegDeleteKeyW(root, Widen(keyPath).c_str());
-}
-
 // The tests' file types are the current user's, as an ordinary user registers
 // them on Windows: under HKEY_CURRENT_USER\Software\Classes, which the shell
 // reads through HKEY_CLASSES_ROOT. Wine 8 reads none from there: under Wine
@@ -89,7 +84,7 @@ void RemoveFileType(const std::string& extension, const std::string& progId) {
       {HKEY_CURRENT_USER,
        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + extension}};
   if (!progId.empty()) keys.push_back({TypesRoot(), TypesPath(progId)});
-  for (const auto& [root, keyPath] : keys) DeleteKey(root, keyPath);
+  for (const auto& [root, keyPath] : keys) DeleteKeyTree(root, Widen(keyPath));
   HKEY toasts;
   if (RegOpenKeyExA(HKEY_CURRENT_USER,
                     "Software\\Microsoft\\Windows\\CurrentVersion\\ApplicationAssociationToasts", 0,
@@ -182,7 +177,7 @@ std::string StoreKeyPath(const std::string& name) {
 }
 
 void DeleteUserKey(const std::string& keyPath) {
-  DeleteKey(HKEY_CURRENT_USER, keyPath);
+  DeleteKeyTree(HKEY_CURRENT_USER, Widen(keyPath));
 }
 
 TestStore::TestStore(const std::string& tag) : name_("handoff-test-" + tag + "-" + ProcessTag()) {
