@@ -5,8 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdint>
+#include <array>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -22,43 +21,18 @@ using Files = std::vector<std::string>;
 
 const DWORD kExitTimeoutMs = 15000;
 
-struct Box {
-  int left, top, width, height;
-  bool operator==(const Box& other) const {
-    return left == other.left && top == other.top && width == other.width && height == other.height;
-  }
-};
-std::ostream& operator<<(std::ostream& out, const Box& box) {
-  return out << "(" << box.left << "," << box.top << " " << box.width << "x" << box.height << ")";
-}
+// A left, top, width and height.
+using Box = std::array<int, 4>;
 
 // The prompt as the program designs it (Form1Design()), in pixels at 96 dots
-// per inch, with each control's class as the system names it ("Static").
+// per inch.
 const TFormDesign& kDesign = Form1Design();
-const Box kOuter = {0, 0, kDesign.width, kDesign.height};
-struct DesignedControl {
-  int id;
-  std::string className;
-  Box box;
-  const char* text;
-};
-const std::vector<DesignedControl> kDesigned = [] {
-  std::vector<DesignedControl> controls;
-  for (int i = 0; i < kDesign.controlCount; ++i) {
-    const TControlDesign& control = kDesign.controls[i];
-    std::string className = control.windowClass;
-    for (size_t at = 1; at < className.size(); ++at) className[at] = tolower(className[at]);
-    controls.push_back({control.id,
-                        className,
-                        {control.left, control.top, control.width, control.height},
-                        control.caption});
-  }
-  return controls;
-}();
+const std::vector<TControlDesign> kControls(kDesign.controls,
+                                            kDesign.controls + kDesign.controlCount);
 
-Box Scaled(const Box& box, int dpi) {
-  return {MulDiv(box.left, dpi, 96), MulDiv(box.top, dpi, 96), MulDiv(box.width, dpi, 96),
-          MulDiv(box.height, dpi, 96)};
+Box Scaled(Box box, int dpi) {
+  for (int& figure : box) figure = MulDiv(figure, dpi, kDesignDpi);
+  return box;
 }
 
 Box ClientBox(HWND parent, HWND child) {
@@ -68,22 +42,16 @@ Box ClientBox(HWND parent, HWND child) {
   return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
 }
 
-std::string Text(HWND hwnd) {
+// A window's text, or its class's name as the system has it ("Static").
+std::string Read(HWND hwnd, int(WINAPI* read)(HWND, LPSTR, int) = GetWindowTextA) {
   char text[512];
-  int length = GetWindowTextA(hwnd, text, sizeof(text));
-  return std::string(text, length);
+  return std::string(text, read(hwnd, text, sizeof(text)));
 }
 
 size_t Occurrences(const std::string& text, const std::string& part) {
   size_t count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
   return count;
-}
-
-std::string ClassOf(HWND hwnd) {
-  char name[64];
-  int length = GetClassNameA(hwnd, name, sizeof(name));
-  return std::string(name, length);
 }
 
 // A system metric as a program at this resolution sees it.
@@ -98,31 +66,30 @@ int MetricAt(int index, int dpi) {
 
 // Checks the window against the design at this resolution, and prints what it measured.
 void ExpectDesignedLayout(HWND window, int dpi) {
-  RECT outer;
+  RECT outer, client;
   GetWindowRect(window, &outer);
-  Box size = {0, 0, outer.right - outer.left, outer.bottom - outer.top};
-  EXPECT_EQ(size, Scaled(kOuter, dpi)) << "outer size at " << dpi << " dpi";
-  std::cout << "at " << dpi << " dpi: outer " << size.width << "x" << size.height;
+  GetClientRect(window, &client);
+  const int width = outer.right - outer.left, height = outer.bottom - outer.top;
+  EXPECT_EQ((Box{0, 0, width, height}), Scaled({0, 0, kDesign.width, kDesign.height}, dpi))
+      << "outer size at " << dpi << " dpi";
   // The client area is the outer size less the frame, as the system metrics
   // give it: on each side the sizing border and its padding, which Windows
   // adds for programs marked for Windows Vista and later, and the caption.
-  RECT client;
-  GetClientRect(window, &client);
-  const int border = MetricAt(SM_CXSIZEFRAME, dpi) + MetricAt(SM_CXPADDEDBORDER, dpi);
-  const int borderY = MetricAt(SM_CYSIZEFRAME, dpi) + MetricAt(SM_CXPADDEDBORDER, dpi);
-  EXPECT_EQ(
-      (Box{0, 0, client.right, client.bottom}),
-      (Box{0, 0, size.width - 2 * border, size.height - 2 * borderY - MetricAt(SM_CYCAPTION, dpi)}))
+  const int padding = MetricAt(SM_CXPADDEDBORDER, dpi), caption = MetricAt(SM_CYCAPTION, dpi);
+  const int frameX = MetricAt(SM_CXSIZEFRAME, dpi), frameY = MetricAt(SM_CYSIZEFRAME, dpi);
+  std::cout << "at " << dpi << " dpi: outer " << width << "x" << height << ", client "
+            << client.right << "x" << client.bottom << " (size frame " << frameX << ", padding "
+            << padding << ", caption " << caption << ")";
+  EXPECT_EQ((Box{0, 0, client.right, client.bottom}),
+            (Box{0, 0, width - 2 * (frameX + padding), height - 2 * (frameY + padding) - caption}))
       << "client area at " << dpi << " dpi";
-  std::cout << ", client " << client.right << "x" << client.bottom << " (size frame "
-            << MetricAt(SM_CXSIZEFRAME, dpi) << ", padding " << MetricAt(SM_CXPADDEDBORDER, dpi)
-            << ", caption " << MetricAt(SM_CYCAPTION, dpi) << ")";
-  for (const auto& control : kDesigned) {
+  for (const TControlDesign& control : kControls) {
     HWND child = GetDlgItem(window, control.id);
     ASSERT_NE(child, nullptr) << control.id;
-    Box box = ClientBox(window, child);
-    EXPECT_EQ(box, Scaled(control.box, dpi)) << control.text << " at " << dpi;
-    std::cout << "; " << control.id << " " << box;
+    const Box box = ClientBox(window, child);
+    EXPECT_EQ(box, Scaled({control.left, control.top, control.width, control.height}, dpi))
+        << control.caption << " at " << dpi;
+    std::cout << "; " << control.id << " " << ::testing::PrintToString(box);
   }
   std::cout << std::endl;
 }
@@ -148,7 +115,7 @@ TEST_F(PromptTest, AppearsAsDesignedWithOkFocusedAndTouchesNoStoreUntilOk) {
   RunningProgram program(store.name());
   HWND window = program.WaitForWindow();
   ASSERT_NE(window, nullptr);
-  EXPECT_EQ(Text(window), "Automatic Installation");
+  EXPECT_EQ(Read(window), "Automatic Installation");
   LONG style = GetWindowLongA(window, GWL_STYLE);
   for (LONG bit : {WS_CAPTION, WS_SYSMENU, WS_THICKFRAME, WS_MINIMIZEBOX, WS_MAXIMIZEBOX}) {
     EXPECT_EQ(style & bit, bit) << std::hex << bit;
@@ -164,21 +131,18 @@ TEST_F(PromptTest, AppearsAsDesignedWithOkFocusedAndTouchesNoStoreUntilOk) {
   monitor.cbSize = sizeof(monitor);
   ASSERT_TRUE(GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor));
   const RECT& work = monitor.rcWork;
-  EXPECT_NEAR(outer.left + outer.right, work.left + work.right, 4)
-      << "window " << outer.left << "-" << outer.right << ", work area " << work.left << "-"
-      << work.right;
-  EXPECT_NEAR(outer.top + outer.bottom, work.top + work.bottom, 4)
-      << "window " << outer.top << "-" << outer.bottom << ", work area " << work.top << "-"
-      << work.bottom;
+  EXPECT_NEAR(outer.left + outer.right, work.left + work.right, 4) << "horizontally";
+  EXPECT_NEAR(outer.top + outer.bottom, work.top + work.bottom, 4) << "vertically";
 
-  for (const auto& control : kDesigned) {
+  for (const TControlDesign& control : kControls) {
     HWND child = GetDlgItem(window, control.id);
-    EXPECT_EQ(Text(child), control.text);
-    EXPECT_EQ(ClassOf(child), control.className);
-    EXPECT_EQ(Text(child).find('&'), std::string::npos) << "access-key marker";
+    EXPECT_EQ(Read(child), control.caption);
+    EXPECT_EQ(Read(child).find('&'), std::string::npos) << "access-key marker";
+    const bool isButton = lstrcmpiA(control.windowClass, "Button") == 0;
+    EXPECT_EQ(lstrcmpiA(Read(child, GetClassNameA).c_str(), control.windowClass), 0)
+        << Read(child, GetClassNameA) << " made for " << control.windowClass;
     LONG childStyle = GetWindowLongA(child, GWL_STYLE);
-    bool isButton = std::string(control.className) == "Button";
-    EXPECT_EQ((childStyle & WS_TABSTOP) != 0, isButton) << control.text;
+    EXPECT_EQ((childStyle & WS_TABSTOP) != 0, isButton) << control.caption;
     if (!isButton) {
       EXPECT_EQ(childStyle & SS_TYPEMASK, SS_LEFT) << "word-wrapped, left-aligned";
     }
