@@ -37,11 +37,6 @@ std::string LocalAppData() {
   return path;
 }
 
-bool FolderExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // The processes of this program once one has started, waiting at most
 // timeoutMs, and no longer than `whileRunning` (when given) runs. Whether it
 // has ended is asked before the processes are listed, so that one it started
@@ -56,6 +51,12 @@ std::vector<DWORD> WaitForProcessesOf(const std::string& program, HANDLE whileRu
     return !started.empty() || ended;
   });
   return started;
+}
+
+// Runs a program to its end, without a window: true when it ended with 0.
+bool Succeeds(const std::string& command) {
+  DWORD exitCode = 1;
+  return RunToEnd(command, kUninstallTimeoutMs, &exitCode) && exitCode == 0;
 }
 
 // The paths here are in the system's code page, as the list's checks read
@@ -76,7 +77,7 @@ class InstallerTest : public ::testing::Test {
         installFolder_(programsFolder_ + "\\" + product),
         storeKey_(StoreKeyPath(store)),
         fileExt_(fileExt),
-        hadProgramsFolder_(FolderExists(programsFolder_)),
+        hadProgramsFolder_(!FindNames(programsFolder_, true).empty()),
         recorder_(fileExt) {
     if (!IsAscii(programsFolder_)) return;
     RemoveFolder(installFolder_);
@@ -120,16 +121,6 @@ class InstallerTest : public ::testing::Test {
     return installFolder_ + "\\handoff.exe";
   }
 
-  // How an installer runs handoff.exe.
-  enum class Runs {
-    // From the installer the user started, which waits for the prompt to end:
-    // the prompt comes to the front.
-    kAndWaits,
-    // From the Windows Installer service, which goes on and ends while the
-    // prompt waits (see star-atlas.wxs): the prompt may open behind.
-    kFromTheServiceAndEnds,
-  };
-
   // Whether the user finds the prompt: Windows brings it to the front where the
   // program that started it could have the foreground (`inFront`); elsewhere
   // it stays behind, and then its taskbar button must flash. Wine gives every
@@ -152,8 +143,11 @@ class InstallerTest : public ::testing::Test {
   // that all else is installed by then, that the user can find its prompt
   // (see ExpectTheUserFinds) and that the installer waits for it or else ends
   // with 0 while it stays open, presses Ok, and checks that both files are
-  // handed over in order and that the prompt ends with 0.
-  void AnswerThePrompt(const ChildProcess& installer, Runs runs = Runs::kAndWaits) {
+  // handed over in order and that the prompt ends with 0. The installer that
+  // `waits` is the one the user started, and the prompt comes to the front;
+  // else it is the Windows Installer service, which goes on and ends while
+  // the prompt waits (see star-atlas.wxs), and the prompt may open behind.
+  void AnswerThePrompt(const ChildProcess& installer, bool waits = true) {
     std::vector<DWORD> started = WaitForProcessesOf(InstalledHandoff(), installer.handle());
     ASSERT_EQ(started.size(), 1u) << "the installer did not start handoff.exe";
     ChildProcess handoff;
@@ -167,7 +161,6 @@ class InstallerTest : public ::testing::Test {
     EXPECT_EQ(Snapshot(storeKey_), List());
     EXPECT_EQ(recorder_.Opened(0), Files{}) << "a file was handed over before Ok";
 
-    const bool waits = runs == Runs::kAndWaits;
     if (waits) {
       EXPECT_NE(WaitForSingleObject(installer.handle(), 0), WAIT_OBJECT_0)
           << "the installer did not wait for the prompt";
@@ -186,6 +179,7 @@ class InstallerTest : public ::testing::Test {
 
     ExpectEndsWithZero(handoff, kExitTimeoutMs, "the prompt");
     EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
   }
 
   const std::string programsFolder_;
@@ -202,7 +196,6 @@ TEST_F(InstallerTest, SilentInstallRunsThePromptAndOkHandsBothFilesOverInOrder) 
   ASSERT_TRUE(installer.Start(Widen("\"" + ModuleFolder() + "\\" + INSTALLER_FILE + "\" /S")));
   ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
   ExpectEndsWithZero(installer, kExitTimeoutMs, "the installer");
-  EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
 }
 
 // The MSI also registers the product with the installer service, which an
@@ -223,12 +216,7 @@ class MsiInstallerTest : public InstallerTest {
     return MsiQueryProductStateA(MSI_PRODUCT_CODE) == INSTALLSTATE_DEFAULT;
   }
   void Uninstall() const {
-    if (!Installed()) return;
-    ChildProcess uninstaller;
-    DWORD exitCode;
-    if (uninstaller.Start(Widen("msiexec.exe /x \"" + package_ + "\" /qn"))) {
-      uninstaller.WaitForExit(kUninstallTimeoutMs, &exitCode);
-    }
+    if (Installed()) Succeeds("msiexec.exe /x \"" + package_ + "\" /qn");
   }
   // Waits for msiexec to end with 0, which must come without a further prompt:
   // a handoff.exe that it starts is a failure, and is ended.
@@ -257,14 +245,13 @@ class MsiInstallerTest : public InstallerTest {
   // for it, and so to the front; without one (/qn, /qb) from the installer
   // service, behind, and msiexec ends while it is open.
   void InstallAnswerAndUninstall(const std::string& uiLevel) {
-    const Runs runs = uiLevel == "/qr" ? Runs::kAndWaits : Runs::kFromTheServiceAndEnds;
+    const bool waits = uiLevel == "/qr";
     ChildProcess installer;
     ASSERT_TRUE(installer.Start(Widen("msiexec.exe /i \"" + package_ + "\" " + uiLevel)));
-    ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer, runs));
+    ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer, waits));
     // Once only: a second prompt would still be open, or hold msiexec.
     ExpectEndWithoutPrompt(installer, "/i " + uiLevel + " after the prompt was answered");
     EXPECT_TRUE(Installed());
-    EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
 
     // The package started again on the installed product only maintains it.
     RunWithoutPrompt("/i", uiLevel);
@@ -272,7 +259,7 @@ class MsiInstallerTest : public InstallerTest {
 
     RunWithoutPrompt("/x", uiLevel);
     EXPECT_FALSE(Installed());
-    EXPECT_FALSE(FolderExists(installFolder_)) << "the files are left";
+    EXPECT_EQ(FindNames(installFolder_, true), Files{}) << "the files are left";
     EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
   }
 
@@ -297,42 +284,21 @@ INSTANTIATE_TEST_SUITE_P(UiLevels, MsiUiLevelTest, ::testing::Values("/qb", "/qr
                            return std::string(info.param + 1);  // "qb", "qr"
                          });
 
-// Runs a console program of Windows' to its end: true when it ended with 0.
-bool Succeeds(const std::string& command) {
-  DWORD exitCode = 1;
-  return RunToEnd(command, kUninstallTimeoutMs, &exitCode) && exitCode == 0;
-}
-
 // A task of the Task Scheduler that starts handoff.exe, as a deployment may
 // start it; deleted when the object goes. The Task Scheduler starts it from a
-// service, which has no foreground to hand on.
-class ScheduledPrompt {
- public:
-  explicit ScheduledPrompt(const std::string& name) : name_(name) {
-    // Once, at a time of day already past (so it runs only when asked to), for
-    // this user while logged on (/it), which an ordinary user may create.
-    created_ = Succeeds("schtasks.exe /create /f /it /sc once /st 00:00 /tn \"" + name_ +
-                        "\" /tr \"\\\"" + Program() + "\\\" " + name_ + "\"");
-  }
+// service, which has no foreground to hand on. Once, at a time of day already
+// past (so it runs only when asked to), for this user while logged on (/it),
+// which an ordinary user may create.
+struct ScheduledPrompt : NoCopy {
+  explicit ScheduledPrompt(const std::string& name, const std::string& program)
+      : name(name),
+        created(Succeeds("schtasks.exe /create /f /it /sc once /st 00:00 /tn \"" + name +
+                         "\" /tr \"\\\"" + program + "\\\" " + name + "\"")) {}
   ~ScheduledPrompt() {
-    if (created_) Succeeds("schtasks.exe /delete /f /tn \"" + name_ + "\"");
+    if (created) Succeeds("schtasks.exe /delete /f /tn \"" + name + "\"");
   }
-  ScheduledPrompt(const ScheduledPrompt&) = delete;
-  ScheduledPrompt& operator=(const ScheduledPrompt&) = delete;
-
-  static std::string Program() {
-    return ModuleFolder() + "\\handoff.exe";
-  }
-  bool created() const {
-    return created_;
-  }
-  bool Run() const {
-    return Succeeds("schtasks.exe /run /tn \"" + name_ + "\"");
-  }
-
- private:
-  const std::string name_;
-  bool created_ = false;
+  const std::string name;
+  const bool created;
 };
 
 // The prompt started where Windows gives it no foreground, while a window of
@@ -344,12 +310,14 @@ TEST(PromptInTheBackgroundTest, StartedByAScheduledTaskItFlashesItsTaskbarButton
                     "without Explorer's)";
   }
   TestStore store("flash");  // the store the prompt is given, which it never reads: no Ok
-  ScheduledPrompt task(store.name());
-  ASSERT_TRUE(task.created()) << "schtasks could not create the task " << store.name();
+  const std::string program = ModuleFolder() + "\\handoff.exe";
+  ScheduledPrompt task(store.name(), program);
+  ASSERT_TRUE(task.created) << "schtasks could not create the task " << store.name();
   ASSERT_TRUE(BringToForeground(watch.hwnd())) << "the test's window did not come to the front";
-  ASSERT_TRUE(task.Run()) << "schtasks could not run the task";
+  ASSERT_TRUE(Succeeds("schtasks.exe /run /tn \"" + task.name + "\""))
+      << "schtasks could not run the task";
 
-  std::vector<DWORD> started = WaitForProcessesOf(ScheduledPrompt::Program(), NULL);
+  std::vector<DWORD> started = WaitForProcessesOf(program, NULL);
   ASSERT_EQ(started.size(), 1u) << "the task did not start handoff.exe";
   ChildProcess handoff;  // ended by the test: it never presses Ok
   ASSERT_TRUE(handoff.Open(started[0]));
@@ -397,25 +365,19 @@ class InnoInstallerTest : public InstallerTest {
     ADD_FAILURE() << "Setup's log, " << setupLog_ << ":\n" << (text.empty() ? "(none)" : text);
   }
 
-  // The folders in which the uninstaller runs a copy of itself.
-  static std::vector<std::string> UninstallerCopies() {
-    std::vector<std::string> copies;
-    for (const std::string& name : FindNames(TempPath("iu-*.tmp"), true)) {
-      copies.push_back(TempPath(name));
-    }
-    return copies;
-  }
-  // Removes them once they have ended, within a limited time: under Wine the
-  // copy stays after the uninstaller has ended, and the test leaves nothing
-  // behind wherever it stays. Its folder's name is always the same, so a copy
-  // left by an earlier run goes too.
+  // Removes the folders in which the uninstaller runs a copy of itself, once
+  // the copies have ended, within a limited time: under Wine the copy stays
+  // after the uninstaller has ended, and the test leaves nothing behind
+  // wherever it stays. Its folder's name is always the same, so a copy left by
+  // an earlier run goes too.
   static void RemoveUninstallerCopies(DWORD timeoutMs) {
-    for (const std::string& copy : UninstallerCopies()) {
+    for (const std::string& name : FindNames(TempPath("iu-*.tmp"), true)) {
+      const std::string copy = TempPath(name);
       WaitUntil(timeoutMs, 100, [&copy] {
         RemoveFolder(copy);
-        return !FolderExists(copy);
+        return FindNames(copy, true).empty();
       });
-      EXPECT_FALSE(FolderExists(copy)) << "the uninstaller's copy did not end: " << copy;
+      EXPECT_EQ(FindNames(copy, true), Files{}) << "the uninstaller's copy did not end: " << copy;
     }
   }
 
@@ -447,7 +409,6 @@ TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesList
   }
   ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer));
   ExpectEndsWithZero(installer, kExitTimeoutMs, "the installer");
-  EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
   ASSERT_TRUE(KeyExists(uninstallKey_)) << "no uninstall entry";
   // A signed Setup installs a signed uninstaller (Inno Setup's
   // SignedUninstaller, as ./x dist builds it), which keeps its messages in a
@@ -469,10 +430,11 @@ TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesList
   // limited time: Inno Setup's uninstaller may finish after its first process
   // has ended, as it goes on from a copy of itself so as to delete its own file.
   WaitUntil(kUninstallTimeoutMs, 100, [this] {
-    return !FolderExists(installFolder_) && !KeyExists(storeKey_) && !KeyExists(uninstallKey_);
+    return FindNames(installFolder_, true).empty() && !KeyExists(storeKey_) &&
+           !KeyExists(uninstallKey_);
   });
   RemoveUninstallerCopies(kUninstallTimeoutMs);
-  EXPECT_FALSE(FolderExists(installFolder_)) << "the files are left";
+  EXPECT_EQ(FindNames(installFolder_, true), Files{}) << "the files are left";
   EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
   EXPECT_FALSE(KeyExists(uninstallKey_)) << "the uninstall entry is left";
   EXPECT_EQ(ProcessIdsOf(InstalledHandoff()), std::vector<DWORD>{})
