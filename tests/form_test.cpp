@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <functional>
+#include <iterator>
 
 #include "form1.h"
 
@@ -117,9 +118,6 @@ TEST(FormHandlers, ClicksDuringAHandlerAreDroppedAndClosingWaitsForItsEnd) {
   DispatchMessageA(&msg);
   EXPECT_FALSE(IsWindow(hwnd));
   EXPECT_EQ(form.GetHandle(), nullptr);
-  while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) break;
-  }
 }
 
 // A person's input of each kind, as the window system queues it: posted, and
@@ -165,8 +163,7 @@ struct LaterInput {
   DWORD started;
   int clicksBefore, tapsBefore;
   bool openBefore, ended;
-};
-LaterInput later;
+} later;
 
 void CALLBACK MakeLaterInput(HWND, UINT, UINT_PTR, DWORD) {
   if (later.next == 0) {
@@ -174,7 +171,7 @@ void CALLBACK MakeLaterInput(HWND, UINT, UINT_PTR, DWORD) {
     later.tapsBefore = tapsOnGo;
     later.openBefore = IsWindow(later.form->GetHandle()) != FALSE;
   }
-  if (later.next < sizeof(kInputOfEachKind) / sizeof(kInputOfEachKind[0])) {
+  if (later.next < std::size(kInputOfEachKind)) {
     Post(*later.form, kInputOfEachKind[later.next++]);
   } else if (GetTickCount() - later.started > 10000) {
     later.ended = true;
