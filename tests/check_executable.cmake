@@ -84,8 +84,8 @@ foreach(word ${CMAKE_MATCH_2} ${CMAKE_MATCH_1} 0 ${CMAKE_MATCH_3})
   string(REGEX REPLACE "^0x1(..)(..)$" "${words}\\2\\1" words "${word}")
 endforeach()
 string(REPLACE "." ", " versionList "${VERSION}")
-list(APPEND expected versionInfo "bd04effe00000100${words}" "the version information lacks FILEVERSION ${versionList}, 0"
-     versionInfo "bd04effe00000100................${words}"
+list(APPEND expected resourceV "bd04effe00000100${words}" "the version information lacks FILEVERSION ${versionList}, 0"
+     resourceV "bd04effe00000100................${words}"
      "the version information lacks PRODUCTVERSION ${versionList}, 0")
 foreach(text "FileVersion=${VERSION}" "ProductVersion=${VERSION}"
              "FileDescription=Schedules installed files for the handheld" "OriginalFilename=handoff.exe")
@@ -93,12 +93,12 @@ foreach(text "FileVersion=${VERSION}" "ProductVersion=${VERSION}"
   string(REGEX REPLACE "(..)" "\\100" hex "${hex}")
   string(REPLACE "3d00" "0000(0000)?" hex "${hex}")
   string(REPLACE "=" "\", \"" text "${text}")
-  list(APPEND expected versionInfo "${hex}0000" "the version information lacks VALUE \"${text}\"")
+  list(APPEND expected resourceV "${hex}0000" "the version information lacks VALUE \"${text}\"")
 endforeach()
 
-# The application icon: one image, 32 x 32 pixels, 16 colours: its bitmap
-# header of 40 bytes, 32 wide, twice 32 high (the image and its mask), one
-# plane of 4 bits a pixel.
+# The version information (resourceV) and the application icon (resourceI):
+# one image, 32 x 32 pixels, 16 colours: its bitmap header of 40 bytes, 32
+# wide, twice 32 high (the image and its mask), one plane of 4 bits a pixel.
 image_resources(resources ${EXE})
 list(FILTER resources INCLUDE REGEX "^(ICON \\(ID 3\\)|VERSIONINFO \\(ID 16\\))\\|")
 list(LENGTH resources count)
@@ -109,7 +109,6 @@ foreach(resource IN LISTS resources)
   string(REGEX MATCH "^(I|V)[^|]*\\|[^|]*\\|([0-9]+)\\|([0-9]+)$" match "${resource}")
   file(READ ${EXE} resource${CMAKE_MATCH_1} OFFSET ${CMAKE_MATCH_2} LIMIT ${CMAKE_MATCH_3} HEX)
 endforeach()
-set(versionInfo "${resourceV}")
 list(APPEND expected resourceI "^28000000200000004000000001000400" "the icon is not 32 x 32 in 4 bits a pixel")
 
 # The load configuration: its size as the directory gives it too,
