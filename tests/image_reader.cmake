@@ -1,19 +1,25 @@
 # Reading a PE image with llvm-readobj, for the checks of the programs we
 # build: what it prints of each part, where an image address lies in the file,
-# and the resources; and whether its checksum is right, from its bytes.
-#   include(image_reader.cmake); read_image_parts(EXE READOBJ) sets file_headers,
-#   sections, coff_imports, coff_load_config and coff_resources (what
-#   llvm-readobj prints for each), and image_read_failed where it could not;
+# the resources and the manifest; and whether its checksum is right, from its
+# bytes. Also what the checks share: fail(MESSAGE) gathers what they find.
+#   include(image_reader.cmake); read_image_parts(EXE READOBJ PART...) sets,
+#   for each part such as coff-resources, coff_resources to what llvm-readobj
+#   prints of it, and fails where it could not;
 #   check_image_checksum(VAR EXE) needs neither. Also a command (see the end).
 
+cmake_minimum_required(VERSION 3.25)
+set(failures "")
+macro(fail message)
+  string(APPEND failures "\n  ${message}")
+endmacro()
+
 macro(read_image_parts exe readobj)
-  set(image_read_failed "")
-  foreach(imagePart file-headers sections coff-imports coff-load-config coff-resources)
+  foreach(imagePart ${ARGN})
     string(MAKE_C_IDENTIFIER ${imagePart} imageVar)
     execute_process(COMMAND ${readobj} --${imagePart} ${exe} OUTPUT_VARIABLE ${imageVar} RESULT_VARIABLE imageResult
                     ERROR_QUIET)
     if(NOT (imageResult EQUAL 0))
-      list(APPEND image_read_failed ${imagePart})
+      fail("llvm-readobj --${imagePart} cannot read ${exe}")
     endif()
   endforeach()
 endmacro()
@@ -39,52 +45,69 @@ function(read_image var exe rva bytes)
 endfunction()
 
 # The resources of the image read by read_image_parts, in `var`: one item a
-# resource, "TYPE|NAME|RVA|SIZE", as llvm-readobj names the type and name
-# ("MANIFEST (ID 24)", "1"). (A "[" would join the list's items: the entries
-# end before it.)
-function(image_resources var)
+# resource, "TYPE|NAME|OFFSET|SIZE", as llvm-readobj names the type and name
+# ("MANIFEST (ID 24)", "1"), OFFSET where the file holds its data; fails for
+# one that lies outside the file's sections. (A "[" would join the list's
+# items: the entries end before it.)
+macro(image_resources var exe)
   string(REGEX MATCHALL "\n *(Type|Name): [^\n[]+|\n *DataRVA: 0x[0-9A-F]+\n *DataSize: [0-9]+" entries
          "${coff_resources}")
-  set(found "")
+  set(${var} "")
   foreach(entry IN LISTS entries)
     if(entry MATCHES "Type: ([^\n]+) $")
       set(type "${CMAKE_MATCH_1}")
-    elseif(entry MATCHES "Name: \\(ID ([0-9]+)\\)")
-      set(name ${CMAKE_MATCH_1})
-    elseif(entry MATCHES "Name: ([^\n]+) $")
-      set(name "${CMAKE_MATCH_1}")
-    elseif(entry MATCHES "DataRVA: 0x([0-9A-F]+)\n *DataSize: ([0-9]+)")
-      math(EXPR rva "0x${CMAKE_MATCH_1}")
-      list(APPEND found "${type}|${name}|${rva}|${CMAKE_MATCH_2}")
+    elseif(entry MATCHES "Name: (\\(ID )?([^\n)]+)\\)? $")
+      set(name "${CMAKE_MATCH_2}")
+    elseif(entry MATCHES "DataRVA: (0x[0-9A-F]+)\n *DataSize: ([0-9]+)")
+      set(size ${CMAKE_MATCH_2})
+      read_image(data ${exe} ${CMAKE_MATCH_1} ${size})
+      if(data STREQUAL "")
+        fail("the resource ${type} ${name} lies outside the file's sections")
+      else()
+        list(APPEND ${var} "${type}|${name}|${data_offset}|${size}")
+      endif()
     endif()
   endforeach()
-  set(${var} "${found}" PARENT_SCOPE)
-endfunction()
+endmacro()
+
+# The manifest of the image read by read_image_parts, which Windows reads from
+# resource 1 of type 24, written to `file`; fails unless there is exactly that
+# one, or for a NUL byte in it, which would cut the text short.
+macro(image_manifest exe file)
+  get_filename_component(imageName ${exe} NAME)
+  image_resources(manifests ${exe})
+  list(FILTER manifests INCLUDE REGEX "^MANIFEST \\(ID 24\\)")
+  list(LENGTH manifests manifestCount)
+  if(NOT (manifests MATCHES "^MANIFEST \\(ID 24\\)\\|1\\|([0-9]+)\\|([0-9]+)$"))
+    fail("${imageName}: ${manifestCount} manifests (resource 1 of type 24) instead of one: ${manifests}")
+  else()
+    set(manifestAt OFFSET ${CMAKE_MATCH_1} LIMIT ${CMAKE_MATCH_2})
+    file(READ ${exe} manifestText ${manifestAt} HEX)
+    if(manifestText MATCHES "^(..)*00")
+      fail("${imageName}: the manifest holds a NUL byte")
+    endif()
+    file(READ ${exe} manifestText ${manifestAt})
+    file(WRITE ${file} "${manifestText}")
+  endif()
+endmacro()
 
 # Whether the header's checksum is the image's: `var` gets "" where it is, and
 # otherwise says what each is. The sum is the one Windows' CheckSumMappedFile
 # makes and tools that verify images check: the file's 16-bit little-endian
 # words, the checksum field read as 0, added with each carry folded back in,
 # plus the file's length. Read from the bytes themselves, so that it does not
-# depend on any tool's version or wording. The words are added in chunks as
-# one expression each; 64 bits hold any plain sum of them, folded at the end,
-# which gives what folding at each step gives.
+# depend on any tool's version or wording, nor on tools/set-load-config, which
+# writes it. The words are added in chunks as one expression each; 64 bits
+# hold any plain sum of them, folded at the end, which gives what folding at
+# each step gives.
 function(check_image_checksum var exe)
   file(READ ${exe} hex HEX)
   string(LENGTH "${hex}" hexLength)
   math(EXPR length "${hexLength} / 2")
-  # The PE header from the DOS header's e_lfanew at 0x3c; the checksum 88 bytes on.
-  set(at -1)
-  if(hex MATCHES "^4d5a" AND hexLength GREATER 128)
-    string(SUBSTRING "${hex}" 120 8 at)
-    string(REGEX REPLACE "(..)(..)(..)(..)" "(0x\\4\\3\\2\\1 + 88) * 2" at "${at}")
-    math(EXPR at "${at}")
-  endif()
-  math(EXPR last "${hexLength} - 8")
-  if(at LESS 0 OR at GREATER last)
-    set(${var} "not a PE image" PARENT_SCOPE)
-    return()
-  endif()
+  # The field 88 bytes into the PE header, which e_lfanew (at 0x3c) points at.
+  string(SUBSTRING "${hex}" 120 8 at)
+  string(REGEX REPLACE "(..)(..)(..)(..)" "(0x\\4\\3\\2\\1 + 88) * 2" at "${at}")
+  math(EXPR at "${at}")
   string(SUBSTRING "${hex}" ${at} 8 field)
   string(REGEX REPLACE "(..)(..)(..)(..)" "0x\\4\\3\\2\\1" header "${field}")
   # The field's words are in the plain sum: taken off again.
@@ -105,10 +128,10 @@ function(check_image_checksum var exe)
   if(NOT (sum EQUAL header))
     foreach(value header sum)
       math(EXPR ${value} "${${value}}" OUTPUT_FORMAT HEXADECIMAL)
-      string(REGEX REPLACE "^0x" "" ${value} "${${value}}")
       string(TOUPPER "${${value}}" ${value})
     endforeach()
-    set(${var} "the header's checksum is 0x${header}, the image sums to 0x${sum}" PARENT_SCOPE)
+    string(REPLACE "0X" "0x" wrong "the header's checksum is ${header}, the image sums to ${sum}")
+    set(${var} "${wrong}" PARENT_SCOPE)
   endif()
 endfunction()
 

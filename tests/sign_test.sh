@@ -2,13 +2,15 @@
 # Signing the release (tools/sign), with a certificate authority and a
 # code-signing certificate of its own made here, its key in a .pfx and on a
 # SoftHSM token, all removed at the end.
-#   sign_test.sh PROGRAM.exe
+#   sign_test.sh PROGRAM.exe TURN_BIT READOBJ
 #       signs a copy of the built program with the .pfx and another through the
 #       token, and checks each signature against that authority and another;
 #       that taking the signature off gives back the program's bytes, that the
 #       signed image's checksum is right; that tools/sign refuses, leaving the
 #       file as it was, without a certificate, with a wrong password or PIN;
-#       and that its check before ./x dist builds anything refuses them too
+#       and that its check before ./x dist builds anything refuses them too.
+#       TURN_BIT is the build's turn-bit.pl, which turns a bit of an image over;
+#       READOBJ is llvm-readobj
 #   sign_test.sh --run LOADER PREFIX BIN
 #       runs the whole-program test that hands a list over on a signed copy of
 #       BIN/handoff.exe under Wine: the copy sits beside copies of the test and
@@ -88,32 +90,15 @@ signed_by_test_signer() {
   fi
 }
 
-# The header's load-configuration directory: printed as "RVA SIZE" in hex,
-# or, given "clear", emptied (what linking leaves, before
-# tools/set-load-config points it at the structure).
-load_config_entry() {
-  perl -e 'open(F, "+<:raw", $ARGV[0]) or die; local $/; my $h = <F>;
-    my $pe = unpack("V", substr($h, 0x3c, 4)); my $opt = $pe + 24;
-    my $dirs = $opt + (unpack("v", substr($h, $opt, 2)) == 0x20b ? 112 : 96);
-    if ($ARGV[1]) { seek(F, $dirs + 80, 0); print F pack("VV", 0, 0) }
-    else { printf "%x %x\n", unpack("VV", substr($h, $dirs + 80, 8)) }' "$@"
-}
-# Writes over the header's checksum, as a later step that changed the image
-# without mending it would leave it.
-spoil_checksum() {
-  perl -e 'open(F, "+<:raw", $ARGV[0]) or die; read(F, my $h, 0x40); my $pe = unpack("V", substr($h, 0x3c, 4));
-    seek(F, $pe + 24 + 64, 0); print F pack("V", 0x1234)' "$1"
-}
+# The header's load-configuration directory, as llvm-readobj prints it.
+load_config_entry() { "$readobj" --file-headers "$1" | grep -E 'LoadConfigTable(RVA|Size):'; }
 
 # checksum_right FILE: the header's checksum is the image's, as the project's
-# reader of images sums it (tests/image_reader.cmake), whichever osslsigncode
-# wrote the image.
-checksum_right() {
-  cmake -DCHECKSUM_OF="$1" -P "$root/tests/image_reader.cmake" 2>&1
-}
+# reader of images sums it, whichever osslsigncode wrote the image.
+checksum_right() { cmake -DCHECKSUM_OF="$1" -P "$root/tests/image_reader.cmake" 2>&1; }
 
 static_checks() {
-  local program=$1 copy=$work/handoff.exe entry
+  local program=$1 copy=$work/handoff.exe entry at
   [[ -f "$program" ]] || { echo "no program $program"; exit 1; }
   make_certificates
   cp "$program" "$copy"
@@ -152,19 +137,23 @@ static_checks() {
   cmp -s "$copy" "$program" && fail "the signed copy is the unsigned program"
   signed_by_test_signer "$copy"
 
-  # The signed image's checksum is right, and the check sees a wrong one.
+  # The signed image's checksum is right, and the check sees a wrong one
+  # (one bit of the header's field turned over, 88 bytes on from the PE header).
   checksum_right "$copy" || fail "the signed image's PE checksum is wrong"
-  cp "$copy" "$work/spoiled.exe"
-  spoil_checksum "$work/spoiled.exe"
+  perl "$turn_bit" "$copy" "$work/spoiled.exe" pe+88 0x10
   checksum_right "$work/spoiled.exe" >/dev/null && fail "the checksum check passes a wrong checksum"
 
   # Signing came after the load configuration was written: the signed image
-  # points at it, and emptying that entry afterwards breaks the signature.
+  # points at it, and a change to that entry afterwards breaks the signature.
+  # The entry's size is 84 bytes into the data directories, which begin 96
+  # bytes into the optional header, 24 bytes on from the PE header (112 bytes
+  # in a 64-bit image).
   entry=$(load_config_entry "$copy")
-  [[ "$entry" == "$(load_config_entry "$program")" && "$entry" != "0 0" ]] ||
+  [[ "$entry" == "$(load_config_entry "$program")" && "$entry" != *": 0x0"* ]] ||
     fail "the signed image's load-configuration entry is $entry"
-  cp "$copy" "$work/cleared.exe"
-  load_config_entry "$work/cleared.exe" clear
+  at=pe+204
+  [[ $("$readobj" --file-headers "$copy") == *"Magic: 0x20B"* ]] && at=pe+220
+  perl "$turn_bit" "$copy" "$work/cleared.exe" $at 0x01
   osslsigncode verify -CAfile "$work/ca.crt" -in "$work/cleared.exe" >"$work/verify" 2>&1 &&
     fail "the signature survives a change to the load-configuration entry"
 
@@ -238,7 +227,8 @@ if [[ "${1:-}" == --run ]]; then
   (($# == 4)) || { echo "usage: sign_test.sh --run LOADER PREFIX BIN"; exit 2; }
   wine_run "$2" "$3" "$4"
 else
-  (($# == 1)) || { echo "usage: sign_test.sh PROGRAM.exe"; exit 2; }
+  (($# == 3)) || { echo "usage: sign_test.sh PROGRAM.exe TURN_BIT READOBJ"; exit 2; }
+  turn_bit=$2 readobj=$3
   static_checks "$1"
 fi
 if ((failures > 0)); then
