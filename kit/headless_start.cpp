@@ -65,9 +65,9 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   DWORD exitCode = 2;
+  // Ended with the object when it does not end in time.
   if (!child.WaitForExit(10 * 60 * 1000, &exitCode)) {
     fputs("headless_start: still running after 10 minutes: ended\n", stderr);
-    child.End();
   }
   return static_cast<int>(exitCode);
 }
