@@ -114,7 +114,8 @@ class ResultReader {
     told_.push_back(line);
   }
 
-  // After the program ended with this code, or was ended (`how` says why).
+  // After the program ended with this code, or was ended (`how` says why):
+  // its totals, and how long it ran.
   void End(const std::string& how, DWORD exitCode) {
     const std::string why = how.empty() ? "ended with code " + std::to_string(exitCode) : how;
     if (!running_.empty()) {
@@ -125,10 +126,8 @@ class ResultReader {
     } else if (own_.passed + own_.failed + own_.skipped == 0) {
       Finish(kFailed, ": ran no test", &Totals::failed);
     }
-  }
-
-  std::string Summary() const {
-    return ::Summary(own_);
+    Print("   " + label_ + ": " + Summary(own_) + " in " +
+          std::to_string((GetTickCount() - start_ + 500) / 1000) + " s");
   }
 
  private:
@@ -144,6 +143,7 @@ class ResultReader {
 
   std::string label_;
   Totals* totals_;
+  const DWORD start_ = GetTickCount();
   Totals own_;
   std::string running_;
   std::vector<std::string> told_;
@@ -519,7 +519,6 @@ int wmain(int argc, wchar_t** argv) {
         arguments = L"--gtest_filter=-" + desktopFilter;
       }
       ResultReader reader(label, &totals);
-      const DWORD start = GetTickCount();
       const Run run =
           RunProgram(folder, program, L"--gtest_color=no " + arguments, kProgramTimeoutMs,
                      [&reader](const std::string& line) { reader.Line(line); });
@@ -528,8 +527,6 @@ int wmain(int argc, wchar_t** argv) {
         continue;
       }
       reader.End(run.how, run.code);
-      Print("   " + label + ": " + reader.Summary() + " in " +
-            std::to_string((GetTickCount() - start + 500) / 1000) + " s");
     }
   }
   if (int left = RemoveLeftovers(makerKeyExisted, tempFolder)) {
