@@ -259,15 +259,9 @@ int RemoveSubkeys(HKEY root, const std::wstring& rootName, const std::wstring& p
 // goes too, unless another program holds something in it.
 int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
   int left = RemoveSubkeys(HKEY_CURRENT_USER, L"HKEY_CURRENT_USER", kMakerKey, {L"handoff-test-"});
-  // The tests' keys made the maker's key; it goes with them.
-  HKEY key;
-  if (!makerKeyExisted &&
-      RegOpenKeyExW(HKEY_CURRENT_USER, kMakerKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-    DWORD subkeys = 1, values = 1;
-    RegQueryInfoKeyW(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
-    RegCloseKey(key);
-    if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, kMakerKey);
-  }
+  // The tests' keys made the maker's key; it goes with them, unless a key of
+  // another's is in it now (RegDeleteKey removes no key that has subkeys).
+  if (!makerKeyExisted) RegDeleteKeyW(HKEY_CURRENT_USER, kMakerKey);
   const auto types = {L".hoff", L".nohandler", L"HandoffTest."};
   left += RunningUnderWine()
               ? RemoveSubkeys(HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT", L"", types)
@@ -295,7 +289,11 @@ int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
   return left;
 }
 
-// Where this runs, for whoever reads the output.
+// Where this runs, for whoever reads the output, and whether the kit runs
+// elevated: with an administrator's full token, as where UAC is off
+// (GitHub's hosted runners) or the console was started "as administrator".
+// An ordinary user's process, and an administrator's under UAC, runs with a
+// token that is not.
 std::string Platform() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   auto getVersion = reinterpret_cast<LONG(WINAPI*)(OSVERSIONINFOW*)>(
@@ -308,19 +306,6 @@ std::string Platform() {
   HDC screen = GetDC(NULL);
   int dpi = screen != NULL ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
   if (screen != NULL) ReleaseDC(NULL, screen);
-  std::string text = "Windows " + std::to_string(version.dwMajorVersion) + "." +
-                     std::to_string(version.dwMinorVersion) + "." +
-                     std::to_string(version.dwBuildNumber);
-  if (wineVersion != nullptr) text = "Wine " + std::string(wineVersion()) + " as " + text;
-  return text + ", code page " + std::to_string(GetACP()) + ", screen at " + std::to_string(dpi) +
-         " dpi";
-}
-
-// Whether the kit runs elevated: with an administrator's full token, as where
-// UAC is off (GitHub's hosted runners) or the console was started "as
-// administrator". An ordinary user's process, and an administrator's under
-// UAC, runs with a token that is not.
-std::string Elevation() {
   HANDLE token = NULL;
   TOKEN_ELEVATION elevation = {};
   DWORD size = 0;
@@ -328,8 +313,13 @@ std::string Elevation() {
       OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
       GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size);
   if (token != NULL) CloseHandle(token);
-  if (!known) return "elevation unknown";
-  return elevation.TokenIsElevated != 0 ? "elevated" : "not elevated";
+  std::string text = "Windows " + std::to_string(version.dwMajorVersion) + "." +
+                     std::to_string(version.dwMinorVersion) + "." +
+                     std::to_string(version.dwBuildNumber);
+  if (wineVersion != nullptr) text = "Wine " + std::string(wineVersion()) + " as " + text;
+  text += ", code page " + std::to_string(GetACP()) + ", screen at " + std::to_string(dpi) + " dpi";
+  if (!known) return text + ", elevation unknown";
+  return text + (elevation.TokenIsElevated != 0 ? ", elevated" : ", not elevated");
 }
 
 // Why this session cannot show the tests' windows and take their keys and
@@ -429,7 +419,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring runnerFolder = runnerPath.substr(0, runnerPath.find_last_of(L'\\'));
   const std::wstring kit = runnerFolder.substr(0, runnerFolder.find_last_of(L'\\'));
   const std::string noDesktop = NoInteractiveDesktop();
-  Print("handoff " HANDOFF_VERSION " test kit, on " + Platform() + ", " + Elevation() + ", " +
+  Print("handoff " HANDOFF_VERSION " test kit, on " + Platform() + ", " +
         (noDesktop.empty()
              ? "interactive desktop"
              : "NO interactive desktop (" + noDesktop + "): the tests that need one are NOT RUN"));
