@@ -105,8 +105,7 @@ class ResultReader {
                     {"[  SKIPPED ] ", "[ SKIPPED ] ", &Totals::skipped}};
     for (const auto& result : kResults) {
       const std::string start = result.gtest + running_;
-      if (line.rfind(start, 0) == 0 && line.size() > start.size() &&
-          (line[start.size()] == ' ' || line[start.size()] == ',')) {
+      if (line.rfind(start + " ", 0) == 0 || line.rfind(start + ",", 0) == 0) {
         Finish(result.ours, " " + line.substr(13), result.count);
         return;
       }
