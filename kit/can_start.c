@@ -6,13 +6,8 @@
 // Windows 10 on ARM), and the build is reported as not tested; once it runs,
 // any test program of the build that does not start is a failure. It imports
 // what every program of the build imports, kernel32 and the C runtime.
-#include <windows.h>
-
 #include <stdlib.h>
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
-  (void)instance;
-  (void)previous;
-  (void)show;
-  return (int)strtoul(commandLine, NULL, 10);
+int main(int argc, char** argv) {
+  return argc > 1 ? (int)strtoul(argv[1], NULL, 10) : 0;
 }

@@ -17,6 +17,12 @@
 
 #include "test_base.h"
 
+// Says why it cannot go on, and ends with 2.
+int Stop(const char* why, DWORD error) {
+  fprintf(stderr, "headless_start: %s (error %lu)\n", why, error);
+  return 2;
+}
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     fputs("usage: headless_start PROGRAM [ARGUMENT...]\n", stderr);
@@ -29,8 +35,7 @@ int wmain(int argc, wchar_t** argv) {
 
   HWINSTA station;
   if (CreateUnseenDesktop(L"handoff-headless", &station) == NULL) {
-    fprintf(stderr, "headless_start: no window station of its own (error %lu)\n", GetLastError());
-    return 2;
+    return Stop("no window station of its own", GetLastError());
   }
 
   HANDLE token = NULL, limited = NULL;
@@ -43,8 +48,7 @@ int wmain(int argc, wchar_t** argv) {
       (!GetTokenInformation(token, TokenLinkedToken, &linked, sizeof(linked), &size) ||
        !DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, NULL, SecurityImpersonation,
                          TokenPrimary, &limited))) {
-    fprintf(stderr, "headless_start: no token that is not elevated (error %lu)\n", GetLastError());
-    return 2;
+    return Stop("no token that is not elevated", GetLastError());
   }
 
   // The arguments as given, those with spaces quoted (cmd takes no quoted /c).
@@ -60,14 +64,11 @@ int wmain(int argc, wchar_t** argv) {
   options.token = limited;
   options.inJob = true;
   ChildProcess child;
-  if (!child.Start(command, options)) {
-    fprintf(stderr, "headless_start: cannot start it (error %lu)\n", child.error());
-    return 2;
-  }
+  if (!child.Start(command, options)) return Stop("cannot start it", child.error());
   DWORD exitCode = 2;
+  // Ended with the object when it does not end in time.
   if (!child.WaitForExit(10 * 60 * 1000, &exitCode)) {
     fputs("headless_start: still running after 10 minutes: ended\n", stderr);
-    child.End();
   }
   return static_cast<int>(exitCode);
 }

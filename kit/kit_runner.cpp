@@ -73,9 +73,13 @@ void Print(const std::string& line) {
                 &written, NULL);
 }
 
-bool StartsWith(const std::string& text, const std::string& start) {
-  return text.compare(0, start.size(), start) == 0;
+// Prints a result line that starts with its marker, and counts it.
+void Count(const char* marker, const std::string& text, int Totals::*count, Totals* totals) {
+  Print(marker + text);
+  ++(totals->*count);
 }
+
+const char kFailed[] = "[ FAILED  ] ";
 
 // Follows one program's output, line by line. Result lines are only those of
 // the test that is running: a program that a test starts in turn (another
@@ -86,8 +90,7 @@ class ResultReader {
 
   void Line(const std::string& line) {
     if (running_.empty()) {
-      if (StartsWith(line, "[ RUN      ] ")) running_ = line.substr(13);
-      told_.clear();
+      if (line.rfind("[ RUN      ] ", 0) == 0) running_ = line.substr(13);
       return;
     }
     // gtest's marker, the name, then the time or, for a parameterized test
@@ -98,96 +101,88 @@ class ResultReader {
       const char* ours;
       int Totals::*count;
     } kResults[] = {{"[       OK ] ", "[ PASSED  ] ", &Totals::passed},
-                    {"[  FAILED  ] ", "[ FAILED  ] ", &Totals::failed},
+                    {"[  FAILED  ] ", kFailed, &Totals::failed},
                     {"[  SKIPPED ] ", "[ SKIPPED ] ", &Totals::skipped}};
     for (const auto& result : kResults) {
       const std::string start = result.gtest + running_;
-      if (StartsWith(line, start) && line.size() > start.size() &&
-          (line[start.size()] == ' ' || line[start.size()] == ',')) {
-        Finish(result.ours, line.substr(13), result.count);
+      if (line.rfind(start + " ", 0) == 0 || line.rfind(start + ",", 0) == 0) {
+        Finish(result.ours, " " + line.substr(13), result.count);
         return;
       }
     }
     told_.push_back(line);
   }
 
-  // After the program ended with this code, or was ended.
+  // After the program ended with this code, or was ended (`how` says why):
+  // its totals, and how long it ran.
   void End(const std::string& how, DWORD exitCode) {
+    const std::string why = how.empty() ? "ended with code " + std::to_string(exitCode) : how;
     if (!running_.empty()) {
-      told_.push_back("(" + how + " before this test ended)");
-      Finish("[ FAILED  ] ", running_, &Totals::failed);
+      told_.push_back("(" + why + " before this test ended)");
+      Finish(kFailed, " " + running_, &Totals::failed);
     } else if (!how.empty() || (exitCode != 0 && own_.failed == 0)) {
-      Fail(how.empty() ? "ended with code " + std::to_string(exitCode) : how);
+      Finish(kFailed, ": " + why, &Totals::failed);
     } else if (own_.passed + own_.failed + own_.skipped == 0) {
-      Fail("ran no test");
+      Finish(kFailed, ": ran no test", &Totals::failed);
     }
-  }
-
-  std::string Summary() const {
-    return ::Summary(own_);
+    Print("   " + label_ + ": " + Summary(own_) + " in " +
+          std::to_string((GetTickCount() - start_ + 500) / 1000) + " s");
   }
 
  private:
   void Finish(const char* marker, const std::string& rest, int Totals::*count) {
-    Print(marker + label_ + " " + rest);
+    Count(marker, label_ + rest, count, totals_);
     if (count != &Totals::passed) {
       for (const std::string& line : told_) Print("      " + line);
     }
     running_.clear();
     told_.clear();
     ++(own_.*count);
-    ++(totals_->*count);
-  }
-
-  void Fail(const std::string& why) {
-    Print("[ FAILED  ] " + label_ + ": " + why);
-    ++own_.failed;
-    ++totals_->failed;
   }
 
   std::string label_;
   Totals* totals_;
+  const DWORD start_ = GetTickCount();
   Totals own_;
   std::string running_;
   std::vector<std::string> told_;
 };
 
-// Runs one test program with these arguments, handing each line of its
-// output to `line` as it comes; false when this Windows cannot start it at
-// all, with the error in *startError. Otherwise *exitCode is its exit code,
-// and *how says why it was ended when it was.
-bool RunProgram(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
-                const std::function<void(const std::string&)>& line, std::string* how,
-                DWORD* exitCode, DWORD* startError) {
+// How a program's run went: whether it started, its exit code (or, when it
+// did not start, CreateProcess's error), and why it was ended when it was.
+struct Run {
+  bool started;
+  DWORD code;
+  std::string how;
+};
+
+// Runs a program of the folder with these arguments, in that folder, handing
+// each line of its output to `line` as it comes, and ends it after timeoutMs.
+Run RunProgram(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
+               DWORD timeoutMs, const std::function<void(const std::string&)>& line) {
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
   HANDLE readEnd, writeEnd;
-  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
-    *startError = GetLastError();
-    return false;
-  }
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return {false, GetLastError(), ""};
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                              OPEN_EXISTING, 0, NULL);
   ChildOptions options;
-  options.folder = folder.c_str();  // started in the program's folder
+  options.folder = folder.c_str();
   options.input = input;
   options.output = writeEnd;
   options.inJob = true;
   ChildProcess child;
-  const bool started =
-      child.Start(L"\"" + folder + L"\\" + name + L"\" --gtest_color=no " + arguments, options);
-  *startError = child.error();
+  Run run = {child.Start(L"\"" + folder + L"\\" + name + L"\" " + arguments, options), 1, ""};
   CloseHandle(writeEnd);
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
-  if (!started) {
+  if (!run.started) {
     CloseHandle(readEnd);
-    return false;
+    return {false, child.error(), ""};
   }
 
   // Read what has come until the program ends; not until the pipe closes,
   // which a process the program started and that outlives it may hold open.
   std::string pending;
-  how->clear();
   const DWORD start = GetTickCount();
   for (bool ended = false;;) {
     DWORD available = 0, got = 0;
@@ -204,49 +199,28 @@ bool RunProgram(const std::wstring& folder, const std::wstring& name, const std:
       break;
     } else if (WaitForSingleObject(child.handle(), 20) == WAIT_OBJECT_0) {
       ended = true;  // one more look at the pipe for its last words
-    } else if (GetTickCount() - start > kProgramTimeoutMs) {
-      *how = "still running after " + std::to_string(kProgramTimeoutMs / 60000) + " minutes: ended";
+    } else if (GetTickCount() - start > timeoutMs) {
+      run.how = "still running after " + std::to_string(timeoutMs / 60000) + " minutes: ended";
       child.End();
       ended = true;
     }
   }
   if (!pending.empty()) line(pending);
-  *exitCode = 1;
-  GetExitCodeProcess(child.handle(), exitCode);
+  GetExitCodeProcess(child.handle(), &run.code);
   CloseHandle(readEnd);
 
   // What the program started and left running is ended with its job.
   if (DWORD left = child.LeftInJob(5000)) {
     Print("      (" + std::to_string(left) + " process(es) it started still running: ended)");
   }
-  return true;
+  return run;
 }
+
 // What can_start.exe is told to end with: a code that no process ends with
 // unless it ran.
 const DWORD kCanStartCode = 20151;
 
-// Starts the build's can_start.exe, which does nothing but end with the code
-// it is given, and waits for its end. False when the system cannot start it,
-// with CreateProcess's error in *error; otherwise its exit code goes to
-// *exitCode (STILL_ACTIVE when it did not end within a minute, and was ended).
-bool StartsDoingNothing(const std::wstring& folder, DWORD* error, DWORD* exitCode) {
-  ChildOptions options;
-  options.folder = folder.c_str();
-  ChildProcess child;
-  if (!child.Start(L"\"" + folder + L"\\can_start.exe\" " + std::to_wstring(kCanStartCode),
-                   options)) {
-    *error = child.error();
-    return false;
-  }
-  if (!child.WaitForExit(60000, exitCode)) *exitCode = STILL_ACTIVE;  // ended with the object
-  return true;
-}
-
 // ---- What a cut-short test run may leave ----
-
-bool HasPrefix(const std::wstring& name, const wchar_t* prefix) {
-  return _wcsnicmp(name.c_str(), prefix, wcslen(prefix)) == 0;
-}
 
 const wchar_t kMakerKey[] = L"Software\\Varnolt";
 
@@ -261,8 +235,9 @@ int RemoveSubkeys(HKEY root, const std::wstring& rootName, const std::wstring& p
   for (DWORD index = 0, length = 256;
        RegEnumKeyExW(key, index, name, &length, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
        ++index, length = 256) {
-    if (std::any_of(prefixes.begin(), prefixes.end(),
-                    [&](const wchar_t* prefix) { return HasPrefix(name, prefix); })) {
+    if (std::any_of(prefixes.begin(), prefixes.end(), [&](const wchar_t* prefix) {
+          return _wcsnicmp(name, prefix, wcslen(prefix)) == 0;
+        })) {
       found.push_back(name);
     }
   }
@@ -283,15 +258,9 @@ int RemoveSubkeys(HKEY root, const std::wstring& rootName, const std::wstring& p
 // goes too, unless another program holds something in it.
 int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
   int left = RemoveSubkeys(HKEY_CURRENT_USER, L"HKEY_CURRENT_USER", kMakerKey, {L"handoff-test-"});
-  // The tests' keys made the maker's key; it goes with them.
-  HKEY key;
-  if (!makerKeyExisted &&
-      RegOpenKeyExW(HKEY_CURRENT_USER, kMakerKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-    DWORD subkeys = 1, values = 1;
-    RegQueryInfoKeyW(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
-    RegCloseKey(key);
-    if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, kMakerKey);
-  }
+  // The tests' keys made the maker's key; it goes with them, unless a key of
+  // another's is in it now (RegDeleteKey removes no key that has subkeys).
+  if (!makerKeyExisted) RegDeleteKeyW(HKEY_CURRENT_USER, kMakerKey);
   const auto types = {L".hoff", L".nohandler", L"HandoffTest."};
   left += RunningUnderWine()
               ? RemoveSubkeys(HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT", L"", types)
@@ -305,13 +274,9 @@ int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
   // can be, and fails nothing.
   for (const auto& [name, isFolder] : FolderEntries(tempFolder)) {
     const std::wstring path = tempFolder + L"\\" + name;
-    if (isFolder) {
-      RemoveFolderTree(path);
-    } else {
-      DeleteFileW(path.c_str());
-    }
+    isFolder ? RemoveFolderTree(path) : static_cast<void>(DeleteFileW(path.c_str()));
     const bool removed = GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
-    if (HasPrefix(name, L"handoff-")) {
+    if (_wcsnicmp(name.c_str(), L"handoff-", 8) == 0) {
       Print("      left: " + Utf8(path) + (removed ? " (removed now)" : " (cannot be removed)"));
       ++left;
     } else {
@@ -323,7 +288,11 @@ int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
   return left;
 }
 
-// Where this runs, for whoever reads the output.
+// Where this runs, for whoever reads the output, and whether the kit runs
+// elevated: with an administrator's full token, as where UAC is off
+// (GitHub's hosted runners) or the console was started "as administrator".
+// An ordinary user's process, and an administrator's under UAC, runs with a
+// token that is not.
 std::string Platform() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   auto getVersion = reinterpret_cast<LONG(WINAPI*)(OSVERSIONINFOW*)>(
@@ -336,28 +305,20 @@ std::string Platform() {
   HDC screen = GetDC(NULL);
   int dpi = screen != NULL ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
   if (screen != NULL) ReleaseDC(NULL, screen);
+  HANDLE token = NULL;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  const bool known =
+      OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+      GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size);
+  if (token != NULL) CloseHandle(token);
   std::string text = "Windows " + std::to_string(version.dwMajorVersion) + "." +
                      std::to_string(version.dwMinorVersion) + "." +
                      std::to_string(version.dwBuildNumber);
   if (wineVersion != nullptr) text = "Wine " + std::string(wineVersion()) + " as " + text;
-  return text + ", code page " + std::to_string(GetACP()) + ", screen at " + std::to_string(dpi) +
-         " dpi";
-}
-
-// Whether the kit runs elevated: with an administrator's full token, as where
-// UAC is off (GitHub's hosted runners) or the console was started "as
-// administrator". An ordinary user's process, and an administrator's under
-// UAC, runs with a token that is not.
-std::string Elevation() {
-  HANDLE token;
-  TOKEN_ELEVATION elevation = {};
-  DWORD size = 0;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "elevation unknown";
-  const bool known =
-      GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) != FALSE;
-  CloseHandle(token);
-  if (!known) return "elevation unknown";
-  return elevation.TokenIsElevated != 0 ? "elevated" : "not elevated";
+  text += ", code page " + std::to_string(GetACP()) + ", screen at " + std::to_string(dpi) + " dpi";
+  if (!known) return text + ", elevation unknown";
+  return text + (elevation.TokenIsElevated != 0 ? ", elevated" : ", not elevated");
 }
 
 // Why this session cannot show the tests' windows and take their keys and
@@ -416,15 +377,6 @@ const struct {
                      {L"installer_test.exe", L"*"},
                      {L"runner_check_test.exe", L"RunnerCheck.NeedsTheDesktop"}};
 
-// The gtest filter of the program's tests that need an interactive desktop;
-// empty when none does.
-std::wstring DesktopFilter(const std::wstring& program) {
-  for (const auto& tests : kDesktopTests) {
-    if (_wcsicmp(program.c_str(), tests.program) == 0) return tests.filter;
-  }
-  return L"";
-}
-
 // The names, as Suite.Test, of the program's tests that the filter selects,
 // from the program's own list: a line for each suite ("Suite." and perhaps a
 // comment), then one for each of its tests, indented by two spaces ("Test"
@@ -432,19 +384,15 @@ std::wstring DesktopFilter(const std::wstring& program) {
 std::vector<std::string> ListTests(const std::wstring& folder, const std::wstring& program,
                                    const std::wstring& filter) {
   std::vector<std::string> names;
-  std::string suite, how;
-  DWORD exitCode = 0, startError = 0;
-  RunProgram(
-      folder, program, L"--gtest_list_tests --gtest_filter=" + filter,
-      [&](const std::string& line) {
-        if (line.empty()) return;
-        if (line[0] != ' ') {
-          suite = line.substr(0, line.find(' '));
-        } else if (StartsWith(line, "  ")) {
-          names.push_back(suite + line.substr(2, line.find(' ', 2) - 2));
-        }
-      },
-      &how, &exitCode, &startError);
+  std::string suite;
+  RunProgram(folder, program, L"--gtest_list_tests --gtest_filter=" + filter, kProgramTimeoutMs,
+             [&](const std::string& line) {
+               if (line.rfind("  ", 0) == 0) {
+                 names.push_back(suite + line.substr(2, line.find(' ', 2) - 2));
+               } else if (!line.empty() && line[0] != ' ') {
+                 suite = line.substr(0, line.find(' '));
+               }
+             });
   return names;
 }
 
@@ -455,19 +403,14 @@ int wmain(int argc, wchar_t** argv) {
   SetProcessDPIAware();
   // No error box of the system's for a program that cannot start.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-  bool requireAll = false;
-  std::vector<std::wstring> builds;
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring argument = argv[i];
-    if (argument == L"--require-all") {
-      requireAll = true;
-    } else if (argument.compare(0, 1, L"-") == 0) {
-      Print(
-          "usage: kit_runner [--require-all] [BUILD...]   (the kit's build folders: i686 x86_64)");
-      return 2;
-    } else {
-      builds.push_back(argument);
-    }
+  std::vector<std::wstring> builds(argv + 1, argv + argc);
+  const auto flags = std::remove(builds.begin(), builds.end(), L"--require-all");
+  const bool requireAll = flags != builds.end();
+  builds.erase(flags, builds.end());
+  if (std::any_of(builds.begin(), builds.end(),
+                  [](const std::wstring& b) { return b[0] == L'-'; })) {
+    Print("usage: kit_runner [--require-all] [BUILD...]   (the kit's build folders: i686 x86_64)");
+    return 2;
   }
   if (builds.empty()) builds = {L"i686", L"x86_64"};
   wchar_t runner[MAX_PATH];
@@ -475,7 +418,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring runnerFolder = runnerPath.substr(0, runnerPath.find_last_of(L'\\'));
   const std::wstring kit = runnerFolder.substr(0, runnerFolder.find_last_of(L'\\'));
   const std::string noDesktop = NoInteractiveDesktop();
-  Print("handoff " HANDOFF_VERSION " test kit, on " + Platform() + ", " + Elevation() + ", " +
+  Print("handoff " HANDOFF_VERSION " test kit, on " + Platform() + ", " +
         (noDesktop.empty()
              ? "interactive desktop"
              : "NO interactive desktop (" + noDesktop + "): the tests that need one are NOT RUN"));
@@ -502,17 +445,12 @@ int wmain(int argc, wchar_t** argv) {
 
   Totals totals;
   auto fail = [&totals](const std::string& what) {
-    Print("[ FAILED  ] " + what);
-    ++totals.failed;
+    Count(kFailed, what, &Totals::failed, &totals);
   };
   // What cannot run here: skipped, or a failure where everything must run.
   auto notRun = [&](const std::string& what) {
-    if (requireAll) {
-      fail(what + " (--require-all)");
-    } else {
-      Print("[ SKIPPED ] " + what);
-      ++totals.skipped;
-    }
+    if (requireAll) return fail(what + " (--require-all)");
+    Count("[ SKIPPED ] ", what, &Totals::skipped, &totals);
   };
   for (const std::wstring& build : builds) {
     const std::wstring folder = kit + L"\\" + build;
@@ -532,22 +470,22 @@ int wmain(int argc, wchar_t** argv) {
       fail(buildName + ": no can_start.exe in " + Utf8(folder));
       continue;
     }
-    DWORD startError = 0, doneCode = 0;
-    const bool started = StartsDoingNothing(folder, &startError, &doneCode);
-    if (!started || (doneCode != kCanStartCode && doneCode != STILL_ACTIVE)) {
-      char code[16];
-      snprintf(code, sizeof(code), "0x%08lx", doneCode);
-      const std::string why = !started ? "error " + std::to_string(startError)
-                                       : "its can_start.exe ended with code " + std::string(code) +
-                                             ", not the " + std::to_string(kCanStartCode) +
-                                             " it was given";
-      notRun(buildName + ": this system cannot start " + buildName + " programs (" + why +
-             "): NOT tested");
-      continue;
-    }
-    if (doneCode == STILL_ACTIVE) {
+    const Run probe = RunProgram(folder, L"can_start.exe", std::to_wstring(kCanStartCode), 60000,
+                                 [](const std::string&) {});
+    if (!probe.how.empty()) {
       fail(buildName +
            ": its can_start.exe, which does nothing, did not end within a minute: NOT tested");
+      continue;
+    }
+    if (!probe.started || probe.code != kCanStartCode) {
+      char code[16];
+      snprintf(code, sizeof(code), "0x%08lx", probe.code);
+      const std::string why = !probe.started ? "error " + std::to_string(probe.code)
+                                             : "its can_start.exe ended with code " +
+                                                   std::string(code) + ", not the " +
+                                                   std::to_string(kCanStartCode) + " it was given";
+      notRun(buildName + ": this system cannot start " + buildName + " programs (" + why +
+             "): NOT tested");
       continue;
     }
     for (const auto& [program, isFolder] : programs) {
@@ -556,7 +494,10 @@ int wmain(int argc, wchar_t** argv) {
       // Without an interactive desktop, the tests that need one are named
       // and not run, and the others run.
       std::wstring arguments;
-      const std::wstring desktopFilter = DesktopFilter(program);
+      const auto desktop = std::find_if(
+          std::begin(kDesktopTests), std::end(kDesktopTests),
+          [&](const auto& tests) { return _wcsicmp(program.c_str(), tests.program) == 0; });
+      const std::wstring desktopFilter = desktop != std::end(kDesktopTests) ? desktop->filter : L"";
       if (!noDesktop.empty() && !desktopFilter.empty()) {
         const auto names = ListTests(folder, program, desktopFilter);
         if (names.empty()) fail(label + ": lists no test for " + Utf8(desktopFilter));
@@ -567,18 +508,14 @@ int wmain(int argc, wchar_t** argv) {
         arguments = L"--gtest_filter=-" + desktopFilter;
       }
       ResultReader reader(label, &totals);
-      const DWORD start = GetTickCount();
-      std::string how;
-      DWORD exitCode = 1;
-      if (!RunProgram(
-              folder, program, arguments, [&reader](const std::string& line) { reader.Line(line); },
-              &how, &exitCode, &startError)) {
-        fail(label + ": cannot start (error " + std::to_string(startError) + ")");
+      const Run run =
+          RunProgram(folder, program, L"--gtest_color=no " + arguments, kProgramTimeoutMs,
+                     [&reader](const std::string& line) { reader.Line(line); });
+      if (!run.started) {
+        fail(label + ": cannot start (error " + std::to_string(run.code) + ")");
         continue;
       }
-      reader.End(how, exitCode);
-      Print("   " + label + ": " + reader.Summary() + " in " +
-            std::to_string((GetTickCount() - start + 500) / 1000) + " s");
+      reader.End(run.how, run.code);
     }
   }
   if (int left = RemoveLeftovers(makerKeyExisted, tempFolder)) {

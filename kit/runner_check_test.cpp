@@ -18,26 +18,21 @@
 
 #include <string>
 
-namespace {
+#include "test_support.h"
 
-void MakeFile(const std::string& path, DWORD attributes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, attributes, NULL);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path << " error " << GetLastError();
-  CloseHandle(file);
-}
+namespace {
 
 TEST(RunnerCheck, RunsWithTheKitsTemporaryFolderAndLeavesFilesAndSwappedButtons) {
   // The runner gives the tests <kit>\temp, the kit being the folder above
   // this program's.
-  char path[MAX_PATH];
-  std::string program(path, GetModuleFileNameA(NULL, path, sizeof(path)));
-  std::string folder = program.substr(0, program.find_last_of('\\'));
+  const std::string folder = ModuleFolder();
   const std::string temp = folder.substr(0, folder.find_last_of('\\')) + "\\temp";
   ASSERT_STREQ(getenv("TEMP"), temp.c_str());
   ASSERT_STREQ(getenv("TMP"), temp.c_str());
   ASSERT_TRUE(GetFileAttributesA(temp.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-  MakeFile(temp + "\\handoff-check-left-behind.txt", FILE_ATTRIBUTE_NORMAL);
-  MakeFile(temp + "\\MSI1a2b3.LOG", FILE_ATTRIBUTE_READONLY);
+  WriteFileText(temp + "\\handoff-check-left-behind.txt", "");
+  WriteFileText(temp + "\\MSI1a2b3.LOG", "");
+  ASSERT_TRUE(SetFileAttributesA((temp + "\\MSI1a2b3.LOG").c_str(), FILE_ATTRIBUTE_READONLY));
   SwapMouseButton(TRUE);
 }
 

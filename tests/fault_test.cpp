@@ -49,21 +49,20 @@ TEST_F(FaultTest, AListRewrittenDuringTheRunIsReadAsItStandsWhenEachEntryIsReach
   std::string original = recorder.MakeFile("original");
   std::string replacement = recorder.MakeFile("replacement");
   std::string addition = recorder.MakeFile("addition");
-  std::string rewriter = recorder.MakeFile(
-      "rewriter", "!set " + StoreKeyPath(store.name()) + "|" + kLastName + "|" + replacement);
-  std::string adder = recorder.MakeFile(
-      "adder", "!set " + StoreKeyPath(store.name()) + "|" + added + "|" + addition);
+  const std::string set = "!set " + StoreKeyPath(store.name()) + "|";
+  std::string rewriter = recorder.MakeFile("rewriter", set + kLastName + "|" + replacement);
+  std::string adder = recorder.MakeFile("adder", set + added + "|" + addition);
   WriteSpan(rewriter, original);
   store.SetString("ins1", adder);
   Run();
   EXPECT_EQ(recorder.Opened(4), (Files{rewriter, adder, addition, replacement}));
   // Only this test and the other programs wrote: the key holds the list as
   // they left it, untouched by the run.
-  EXPECT_EQ(Snapshot(StoreKeyPath(store.name())),
-            (std::vector<RegistryValue>{StringValue("ins0", rewriter), StringValue("ins1", adder),
-                                        StringValue(added, addition),
-                                        StringValue(kLastName, replacement),
-                                        DwordValue("inscount", kSpan)}));
+  EXPECT_EQ(
+      Snapshot(StoreKeyPath(store.name())),
+      (std::vector<RegistryValue>{StringValue("ins0", rewriter), StringValue("ins1", adder),
+                                  StringValue(added, addition), StringValue(kLastName, replacement),
+                                  DwordValue("inscount", kSpan)}));
 }
 
 }  // namespace

@@ -88,9 +88,6 @@ struct Ending {
   DWORD exitCode;
   bool marked;  // whether a handler of the process ran, or the guard was written
 };
-void PrintTo(const Ending& ending, std::ostream* out) {
-  *out << ending.how;
-}
 
 class StackGuardEnding : public ::testing::TestWithParam<Ending> {};
 
