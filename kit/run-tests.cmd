@@ -2,11 +2,11 @@
 rem handoff @PROJECT_VERSION@: runs the tests of every build in this kit that
 rem this Windows can run, prints each test's result on a line and the totals
 rem last, and ends with 0 only when no test failed.
-rem
+
 rem   run-tests.cmd                      every build: i686 and x86_64
 rem   run-tests.cmd x86_64               only the builds named
 rem   run-tests.cmd --require-all ...    fail, rather than skip, what cannot run
-rem
+
 rem Run it in a console, as an ordinary user, on a desktop you are logged on
 rem to. The tests open windows and press keys and click in them: leave the
 rem keyboard and mouse alone until it ends. Its first line says whether it

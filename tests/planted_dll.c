@@ -1,6 +1,6 @@
-/* A DLL that stands for one an attacker left beside the program. Loaded, it
- * leaves "<its own path>.loaded" beside itself, so that a test sees which of
- * its copies a program took. */
+// A DLL that stands for one an attacker left beside the program. Loaded, it
+// leaves "<its own path>.loaded" beside itself, so that a test sees which of
+// its copies a program took.
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {

@@ -1,17 +1,17 @@
-/* A program with the program's stack guard (app/stack_guard.c), linked
- * without the load configuration that names it to the loader (see
- * app/CMakeLists.txt), that does one of three things, named by its first
- * argument:
- *
- *   stack_overrun overrun MARKER   overwrites a guarded frame of its own
- *   stack_overrun fault MARKER     reads through a null pointer
- *   stack_overrun guard MARKER     writes its guard into MARKER, as the guard
- *                                  where no loader seeds it: only its own
- *                                  start-up can have, as on Windows before 8
- *
- * Its vectored exception handler and its unhandled-exception filter each
- * leave MARKER behind when they run: an overwritten frame must end the
- * process before either does, and the plain fault shows that they do run. */
+// A program with the program's stack guard (app/stack_guard.c), linked
+// without the load configuration that names it to the loader (see
+// app/CMakeLists.txt), that does one of three things, named by its first
+// argument:
+//
+//   stack_overrun overrun MARKER   overwrites a guarded frame of its own
+//   stack_overrun fault MARKER     reads through a null pointer
+//   stack_overrun guard MARKER     writes its guard into MARKER, as the guard
+//                                  where no loader seeds it: only its own
+//                                  start-up can have, as on Windows before 8
+//
+// Its vectored exception handler and its unhandled-exception filter each
+// leave MARKER behind when they run: an overwritten frame must end the
+// process before either does, and the plain fault shows that they do run.
 #include <windows.h>
 
 #include <stdint.h>
@@ -27,17 +27,17 @@ static LONG CALLBACK Vectored(EXCEPTION_POINTERS* exception) {
 }
 
 static LONG WINAPI Unhandled(EXCEPTION_POINTERS* exception) {
-  Vectored(exception); /* leaves the marker too */
+  Vectored(exception);  // leaves the marker too
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
-/* Read through volatile objects, so that the compiler can neither see the
- * overrun coming nor check the copy against the buffer's size. */
+// Read through volatile objects, so that the compiler can neither see the
+// overrun coming nor check the copy against the buffer's size.
 static void* (*volatile fill)(void*, int, size_t) = memset;
 static volatile size_t beyond = 64;
 static int* volatile nowhere = NULL;
 
-/* Guarded: a local array. */
+// Guarded: a local array.
 __attribute__((noinline)) static int OverwriteOwnFrame(void) {
   char buffer[16];
   fill(buffer, 'x', sizeof(buffer) + beyond);
@@ -46,7 +46,7 @@ __attribute__((noinline)) static int OverwriteOwnFrame(void) {
 
 extern uintptr_t __stack_chk_guard;
 
-/* Ends with 3 where its header names a load configuration after all. */
+// Ends with 3 where its header names a load configuration after all.
 static int SaveGuard(void) {
   const BYTE* image = (const BYTE*)GetModuleHandleA(NULL);
   const IMAGE_NT_HEADERS* nt =
