@@ -507,27 +507,29 @@ LRESULT CALLBACK ShellFlashWatch::WindowProc(HWND hwnd, UINT message, WPARAM wPa
 
 namespace {
 
-// A visible dialog box of the owner's thread, where ShellExecuteA shows its
-// box: owned by the owner, or not, which is a failure of its own.
-struct BoxSearch {
-  HWND owner;
-  DWORD thread;
-  HWND found;
-};
-
-BOOL CALLBACK FindBoxOf(HWND hwnd, LPARAM lParam) {
-  BoxSearch* search = reinterpret_cast<BoxSearch*>(lParam);
-  char className[16];
-  if (hwnd != search->owner && GetWindowThreadProcessId(hwnd, NULL) == search->thread &&
-      IsWindowVisible(hwnd) && GetClassNameA(hwnd, className, sizeof(className)) &&
-      strcmp(className, "#32770") == 0) {
-    search->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
+BOOL CALLBACK TakeIfMatching(HWND hwnd, LPARAM lParam) {
+  auto* search = reinterpret_cast<std::pair<const std::function<bool(HWND)>*, HWND>*>(lParam);
+  if ((*search->first)(hwnd)) search->second = hwnd;
+  return search->second == NULL;
 }
 
 }  // namespace
+
+HWND FindTopWindow(const std::function<bool(HWND)>& match, HDESK desktop) {
+  std::pair<const std::function<bool(HWND)>*, HWND> search = {&match, NULL};
+  const LPARAM lParam = reinterpret_cast<LPARAM>(&search);
+  if (desktop != NULL) {
+    EnumDesktopWindows(desktop, TakeIfMatching, lParam);
+  } else {
+    EnumWindows(TakeIfMatching, lParam);
+  }
+  return search.second;
+}
+
+bool HasClass(HWND hwnd, const char* className) {
+  char found[64];
+  return GetClassNameA(hwnd, found, sizeof(found)) && strcmp(found, className) == 0;
+}
 
 ShellErrorBoxes::ShellErrorBoxes(HWND owner)
     : owner_(owner),
@@ -554,27 +556,29 @@ int ShellErrorBoxes::Dismissed(int expected, DWORD timeoutMs) const {
 
 DWORD WINAPI ShellErrorBoxes::Watch(void* self) {
   ShellErrorBoxes* boxes = static_cast<ShellErrorBoxes*>(self);
+  const DWORD ownerThread = GetWindowThreadProcessId(boxes->owner_, NULL);
   HWND current = NULL;  // the box being dismissed
   DWORD askedAt = 0;
   int asked = 0;
   while (WaitForSingleObject(boxes->stop_, 20) == WAIT_TIMEOUT) {
-    if (current != NULL && IsWindow(current)) {
-      // Ok, as a person presses it; a box that stays is closed.
-      if (GetTickCount() - askedAt < 1000) continue;
-      if (++asked > 5) continue;
-      PostMessageA(current, asked < 3 ? WM_COMMAND : WM_CLOSE, asked < 3 ? IDOK : 0, 0);
-      askedAt = GetTickCount();
-      continue;
+    if (current == NULL || !IsWindow(current)) {
+      // A visible dialog box of the owner's thread, where ShellExecuteA shows
+      // its box: owned by the owner, or not, which is a failure of its own.
+      current = FindTopWindow([boxes, ownerThread](HWND hwnd) {
+        return hwnd != boxes->owner_ && GetWindowThreadProcessId(hwnd, NULL) == ownerThread &&
+               IsWindowVisible(hwnd) && HasClass(hwnd, "#32770");
+      });
+      if (current == NULL) continue;
+      InterlockedIncrement(GetWindow(current, GW_OWNER) == boxes->owner_ ? &boxes->dismissed_
+                                                                         : &boxes->unowned_);
+      asked = 0;
+      askedAt = GetTickCount() - 1000;
     }
-    BoxSearch search = {boxes->owner_, GetWindowThreadProcessId(boxes->owner_, NULL), NULL};
-    EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&search));
-    if (search.found == NULL) continue;
-    current = search.found;
-    InterlockedIncrement(GetWindow(current, GW_OWNER) == boxes->owner_ ? &boxes->dismissed_
-                                                                       : &boxes->unowned_);
-    PostMessageA(current, WM_COMMAND, IDOK, 0);
+    // Ok, as a person presses it, once a second; a box that stays is closed.
+    if (GetTickCount() - askedAt < 1000 || asked >= 5) continue;
+    ++asked;
+    PostMessageA(current, asked < 3 ? WM_COMMAND : WM_CLOSE, asked < 3 ? IDOK : 0, 0);
     askedAt = GetTickCount();
-    asked = 1;
   }
   return 0;
 }

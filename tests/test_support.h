@@ -301,6 +301,11 @@ class ShellErrorBoxes : NoCopy {
   volatile LONG unowned_ = 0;  // boxes of the window's thread that it does not own
 };
 
+// The first top-level window, of this desktop or else of the caller's, for
+// which `match` is true; NULL when there is none.
+HWND FindTopWindow(const std::function<bool(HWND)>& match, HDESK desktop = NULL);
+bool HasClass(HWND hwnd, const char* className);
+
 // True where ShellExecuteA shows an error box for a file it refuses: on
 // Windows, not under Wine.
 bool ShellShowsErrorBoxes();
