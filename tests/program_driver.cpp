@@ -148,11 +148,11 @@ RunningProgram::RunningProgram(const std::string& arguments, const std::string& 
   const std::wstring wideDesktop = Widen(desktop);
   ChildOptions options;
   if (!desktop.empty()) options.desktop = wideDesktop.c_str();
-  if (!process_.Start(Widen(command), options)) ADD_FAILURE() << "cannot start " << command;
+  if (!Start(Widen(command), options)) ADD_FAILURE() << "cannot start " << command;
 }
 
 HWND RunningProgram::WaitForWindow(DWORD timeoutMs) {
-  if (process_.handle() != NULL) window_ = WaitForPromptWindow(process_.handle(), timeoutMs);
+  if (handle() != NULL) window_ = WaitForPromptWindow(handle(), timeoutMs);
   return window_;
 }
 

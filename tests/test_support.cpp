@@ -460,14 +460,8 @@ bool ShellFlashWatch::Flashed(HWND window, DWORD timeoutMs) const {
   });
 }
 
-namespace {
-// The watch whose window this thread runs (see ShellFlashWatch::Run).
-thread_local ShellFlashWatch* watchOfThisThread = nullptr;
-}  // namespace
-
 DWORD WINAPI ShellFlashWatch::Run(void* self) {
   ShellFlashWatch* watch = static_cast<ShellFlashWatch*>(self);
-  watchOfThisThread = watch;
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = GetModuleHandleA(NULL);
@@ -479,9 +473,10 @@ DWORD WINAPI ShellFlashWatch::Run(void* self) {
                               WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 20, 20, 240, 80, NULL, NULL,
                               windowClass.hInstance, watch);
   watch->hwnd_ = hwnd;
+  SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(watch));
   watch->registered_ = hwnd != NULL && GetShellWindow() != NULL && RegisterShellHookWindow(hwnd);
+  // The thread has its message queue, for WM_QUIT, since its first call to user32.
   MSG msg;
-  PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);  // the thread's queue, for WM_QUIT
   SetEvent(watch->ready_);
   while (hwnd != NULL && GetMessageA(&msg, NULL, 0, 0) > 0) DispatchMessageA(&msg);
   if (watch->registered_) DeregisterShellHookWindow(hwnd);
@@ -491,7 +486,7 @@ DWORD WINAPI ShellFlashWatch::Run(void* self) {
 
 LRESULT CALLBACK ShellFlashWatch::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                                              LPARAM lParam) {
-  ShellFlashWatch* watch = watchOfThisThread;
+  auto* watch = reinterpret_cast<ShellFlashWatch*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   // HSHELL_FLASH is HSHELL_REDRAW with the high bit: a redraw that flashes.
   const WPARAM kShellFlash = HSHELL_REDRAW | 0x8000;
   if (watch != nullptr && message == watch->shellHookMessage_ && message != 0) {
