@@ -368,8 +368,8 @@ std::vector<std::string> OpenRecorder::Opened(size_t expected, DWORD timeoutMs) 
 }
 
 void RunFixture::RunWith(std::vector<std::string> arguments) {
-  std::string program = "handoff.exe";
-  std::vector<char*> argv = {&program[0]};
+  arguments.insert(arguments.begin(), "handoff.exe");
+  std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(&argument[0]);
   argv.push_back(nullptr);
   ScheduleRun(static_cast<int>(argv.size()) - 1, argv.data(), owner.hwnd());
