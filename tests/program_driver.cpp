@@ -12,17 +12,16 @@
 
 #include "test_support.h"
 
-static BOOL CALLBACK FindPromptWindow(HWND hwnd, LPARAM lParam) {
-  auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(lParam);  // the process, its window
-  DWORD owner = 0;
-  GetWindowThreadProcessId(hwnd, &owner);
-  char className[64];
-  if ((found->first == 0 || owner == found->first) &&
-      GetClassNameA(hwnd, className, sizeof(className)) && strcmp(className, "TForm1") == 0) {
-    found->second = hwnd;
-    return FALSE;
-  }
-  return TRUE;
+// The prompt window of this process (of any when 0), on this desktop (the
+// caller's when NULL), shown or not; NULL when there is none.
+static HWND PromptWindowOf(DWORD processId, HDESK desktop = NULL) {
+  return FindTopWindow(
+      [processId](HWND hwnd) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        return (processId == 0 || owner == processId) && HasClass(hwnd, "TForm1");
+      },
+      desktop);
 }
 
 int ScreenDpi() {
@@ -40,17 +39,11 @@ bool MaySetScreenResolution() {
 
 void SetLogPixels(DWORD dpi) {
   ASSERT_TRUE(MaySetScreenResolution()) << "the screen resolution is not ours to set here";
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, NULL, 0, KEY_ALL_ACCESS,
-                            NULL, &key, NULL),
-            ERROR_SUCCESS);
-  if (dpi == 0) {
-    RegDeleteValueA(key, "LogPixels");
+  if (dpi != 0) {
+    WriteUserKey("Control Panel\\Desktop", {DwordValue("LogPixels", dpi)});
   } else {
-    RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
-                   sizeof(dpi));
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels");
   }
-  RegCloseKey(key);
 }
 
 bool BringToForeground(HWND window) {
@@ -98,19 +91,17 @@ std::vector<DWORD> ProcessIdsOf(const std::string& programPath) {
 }
 
 HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
-  std::pair<DWORD, HWND> found = {process != NULL ? GetProcessId(process) : 0, NULL};
+  HWND found = NULL;
   for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs;) {
-    found.second = NULL;
-    EnumWindows(FindPromptWindow, reinterpret_cast<LPARAM>(&found));
+    found = PromptWindowOf(process != NULL ? GetProcessId(process) : 0);
     GUITHREADINFO gui = {};
     gui.cbSize = sizeof(gui);
-    if (found.second != NULL && IsWindowVisible(found.second) &&
-        GetGUIThreadInfo(GetWindowThreadProcessId(found.second, NULL), &gui) &&
-        gui.hwndFocus != NULL) {
+    if (found != NULL && IsWindowVisible(found) &&
+        GetGUIThreadInfo(GetWindowThreadProcessId(found, NULL), &gui) && gui.hwndFocus != NULL) {
       // The window takes the focus as it is shown, and the program moves it
       // to its first button before it waits for input.
       if (process != NULL) WaitForInputIdle(process, 5000);
-      return found.second;
+      return found;
     }
     if (process == NULL) {
       Sleep(50);
@@ -118,7 +109,13 @@ HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
       return NULL;
     }
   }
-  return found.second;
+  return found;
+}
+
+static void SendInputs(std::vector<INPUT> inputs) {
+  EXPECT_EQ(SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)),
+            inputs.size())
+      << "SendInput error " << GetLastError();
 }
 
 void PressKeysIn(HWND window, const std::string& keys) {
@@ -133,13 +130,12 @@ void PressKeysIn(HWND window, const std::string& keys) {
                             [&name](const auto& known) { return name == known.first; });
     ASSERT_NE(key, std::end(kKeys)) << "no key named " << name;
     if (!first) Sleep(150);
-    INPUT press[2] = {};
-    press[0].type = INPUT_KEYBOARD;
-    press[0].ki.wVk = key->second;
-    press[0].ki.wScan = static_cast<WORD>(MapVirtualKeyA(key->second, MAPVK_VK_TO_VSC));
-    press[1] = press[0];
+    std::vector<INPUT> press(2, INPUT{INPUT_KEYBOARD});
+    press[0].ki.wVk = press[1].ki.wVk = key->second;
+    press[0].ki.wScan = press[1].ki.wScan =
+        static_cast<WORD>(MapVirtualKeyA(key->second, MAPVK_VK_TO_VSC));
     press[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    EXPECT_EQ(SendInput(2, press, sizeof(INPUT)), 2u) << "SendInput error " << GetLastError();
+    SendInputs(press);
   }
 }
 
@@ -152,11 +148,11 @@ RunningProgram::RunningProgram(const std::string& arguments, const std::string& 
   const std::wstring wideDesktop = Widen(desktop);
   ChildOptions options;
   if (!desktop.empty()) options.desktop = wideDesktop.c_str();
-  if (!process_.Start(Widen(command), options)) ADD_FAILURE() << "cannot start " << command;
+  if (!Start(Widen(command), options)) ADD_FAILURE() << "cannot start " << command;
 }
 
 HWND RunningProgram::WaitForWindow(DWORD timeoutMs) {
-  if (process_.handle() != NULL) window_ = WaitForPromptWindow(process_.handle(), timeoutMs);
+  if (handle() != NULL) window_ = WaitForPromptWindow(handle(), timeoutMs);
   return window_;
 }
 
@@ -184,14 +180,13 @@ void RunningProgram::ClickControl(int id) {
   const LONGLONG x = (rect.left + rect.right) / 2 - GetSystemMetrics(SM_XVIRTUALSCREEN);
   const LONGLONG y = (rect.top + rect.bottom) / 2 - GetSystemMetrics(SM_YVIRTUALSCREEN);
   const bool swapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
-  INPUT click[3] = {};
-  for (INPUT& input : click) input.type = INPUT_MOUSE;
+  std::vector<INPUT> click(3, INPUT{INPUT_MOUSE});
   click[0].mi.dx = static_cast<LONG>((x * 65536 + 32768) / width);
   click[0].mi.dy = static_cast<LONG>((y * 65536 + 32768) / height);
   click[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
   click[1].mi.dwFlags = swapped ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
   click[2].mi.dwFlags = swapped ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
-  EXPECT_EQ(SendInput(3, click, sizeof(INPUT)), 3u) << "SendInput error " << GetLastError();
+  SendInputs(click);
 }
 
 UnseenDesktop::UnseenDesktop()
@@ -214,8 +209,5 @@ UnseenDesktop::~UnseenDesktop() {
 }
 
 HWND UnseenDesktop::PromptOf(DWORD processId) const {
-  std::pair<DWORD, HWND> found = {processId, NULL};
-  if (desktop_ != NULL)
-    EnumDesktopWindows(desktop_, FindPromptWindow, reinterpret_cast<LPARAM>(&found));
-  return found.second;
+  return desktop_ != NULL ? PromptWindowOf(processId, desktop_) : NULL;
 }

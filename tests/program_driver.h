@@ -45,7 +45,8 @@ HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs = 30000);
 // RunningProgram::PressKeys does so for its own window.
 void PressKeysIn(HWND window, const std::string& keys);
 
-class RunningProgram {
+// The process is ended by its handle if it outlives the test.
+class RunningProgram : ChildProcess {
  public:
   // Starts handoff.exe, found beside the test program unless `program` names
   // another copy, with this command-line tail (UTF-8), on the desktop that
@@ -55,24 +56,17 @@ class RunningProgram {
 
   // The visible prompt window of this process, or NULL after timeoutMs.
   HWND WaitForWindow(DWORD timeoutMs = 30000);
-  // True when the process ended within timeoutMs; its exit code goes to exitCode.
-  bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
-    return process_.WaitForExit(timeoutMs, exitCode);
-  }
-  bool Running() const {
-    return process_.Running();
-  }
+  using ChildProcess::Running;
+  using ChildProcess::threadId;
+  using ChildProcess::WaitForExit;
   HWND window() const {
     return window_;
   }
-  DWORD threadId() const {
-    return process_.threadId();
-  }
   HANDLE process() const {
-    return process_.handle();
+    return handle();
   }
   const ChildProcess& child() const {
-    return process_;
+    return *this;
   }
 
   // Brings the window to the foreground, then presses these keys (as PressKeysIn).
@@ -82,7 +76,6 @@ class RunningProgram {
   void ClickControl(int id);
 
  private:
-  ChildProcess process_;  // ended by its handle if it outlives the test
   HWND window_ = NULL;
 };
 

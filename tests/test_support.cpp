@@ -16,41 +16,50 @@
 
 namespace {
 
-// Writes the file and returns its path.
-std::string MakeIn(const std::string& path, const std::string& text) {
-  WriteFileText(path, text);
-  return path;
-}
-
-// The key under HKEY_CURRENT_USER opened for reading, or NULL when it is missing.
-HKEY OpenUserKey(const std::string& keyPath) {
-  HKEY key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, Widen(keyPath).c_str(), 0, KEY_READ, &key) !=
-      ERROR_SUCCESS) {
-    return NULL;
-  }
-  return key;
+// Writes the file of this name in the folder and returns its path.
+std::string MakeIn(const ScratchFolder& folder, const std::string& name, const std::string& text) {
+  WriteFileText(folder.File(name), text);
+  return folder.File(name);
 }
 
 std::string ProcessTag() {
   return std::to_string(GetCurrentProcessId());
 }
 
-std::string TempFolder(const std::string& leaf) {
-  const std::string folder = TempPath(leaf);
-  CreateDirectoryA(folder.c_str(), NULL);
-  return folder;
-}
+// A key, opened for reading or created for writing, and closed when the
+// object goes; key is NULL when it is missing or cannot be made.
+struct OpenKey : NoCopy {
+  OpenKey(HKEY root, const std::string& keyPath, bool create = false) {
+    const std::wstring path = Widen(keyPath);
+    if (!create) {
+      if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) key = NULL;
+    } else if (RegCreateKeyExW(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
+               ERROR_SUCCESS) {
+      ADD_FAILURE() << "cannot create " << keyPath;
+      key = NULL;
+    }
+  }
+  ~OpenKey() {
+    if (key != NULL) RegCloseKey(key);
+  }
+  HKEY key = NULL;
+};
 
-// The key under HKEY_CURRENT_USER, created when missing, for writing; left
-// NULL on a failure.
-void CreateUserKey(const std::string& keyPath, HKEY* key) {
-  HKEY created;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Widen(keyPath).c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
-                            NULL, &created, NULL),
-            ERROR_SUCCESS)
-      << keyPath;
-  *key = created;
+// Creates the key when it is missing, and stores each value with exactly its
+// bytes and type (no NUL is added).
+void WriteKey(HKEY root, const std::string& keyPath, const std::vector<RegistryValue>& values) {
+  OpenKey key(root, keyPath, true);
+  if (key.key == NULL) return;
+  for (const RegistryValue& value : values) {
+    // Wine counts a NUL of its own when the byte after the data is 0, so the
+    // data is passed with a non-zero byte behind it.
+    const std::string padded = value.data + '\x7f';
+    EXPECT_EQ(RegSetValueExA(key.key, value.name.c_str(), 0, value.type,
+                             reinterpret_cast<const BYTE*>(padded.data()),
+                             static_cast<DWORD>(value.data.size())),
+              ERROR_SUCCESS)
+        << value.name;
+  }
 }
 
 // The tests' file types are the current user's, as an ordinary user registers
@@ -65,14 +74,7 @@ std::string TypesPath(const std::string& keyPath) {
 }
 
 void SetClassesValue(const std::string& keyPath, const std::string& text) {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(TypesRoot(), TypesPath(keyPath).c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
-                            NULL, &key, NULL),
-            ERROR_SUCCESS)
-      << keyPath;
-  RegSetValueExA(key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                 static_cast<DWORD>(text.size() + 1));
-  RegCloseKey(key);
+  WriteKey(TypesRoot(), TypesPath(keyPath), {StringValue("", text)});
 }
 
 // Removes the file type, and what Windows' shell may have noted of it for
@@ -85,26 +87,15 @@ void RemoveFileType(const std::string& extension, const std::string& progId) {
        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + extension}};
   if (!progId.empty()) keys.push_back({TypesRoot(), TypesPath(progId)});
   for (const auto& [root, keyPath] : keys) DeleteKeyTree(root, Widen(keyPath));
-  HKEY toasts;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER,
-                    "Software\\Microsoft\\Windows\\CurrentVersion\\ApplicationAssociationToasts", 0,
-                    KEY_READ | KEY_SET_VALUE, &toasts) != ERROR_SUCCESS) {
-    return;
-  }
-  std::vector<std::string> ours;
+  const char* toasts = "Software\\Microsoft\\Windows\\CurrentVersion\\ApplicationAssociationToasts";
   const std::string suffix = "_" + extension;
-  for (DWORD index = 0;; ++index) {
-    char name[1024];
-    DWORD length = sizeof(name);
-    if (RegEnumValueA(toasts, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
-    std::string found(name, length);
-    if (found.size() > suffix.size() &&
-        _stricmp(found.c_str() + found.size() - suffix.size(), suffix.c_str()) == 0) {
-      ours.push_back(found);
+  for (const RegistryValue& value : Snapshot(toasts)) {
+    const std::string& name = value.name;
+    if (name.size() > suffix.size() &&
+        _stricmp(name.c_str() + name.size() - suffix.size(), suffix.c_str()) == 0) {
+      RegDeleteKeyValueA(HKEY_CURRENT_USER, toasts, name.c_str());
     }
   }
-  for (const std::string& name : ours) RegDeleteValueA(toasts, name.c_str());
-  RegCloseKey(toasts);
 }
 
 }  // namespace
@@ -197,15 +188,13 @@ void TestStore::SetDword(const char* valueName, DWORD value) const {
 }
 
 void TestStore::SetString(const char* valueName, const std::string& text) const {
-  HKEY key = NULL;
-  CreateUserKey(StoreKeyPath(name_), &key);
-  if (key == NULL) return;
+  OpenKey key(HKEY_CURRENT_USER, StoreKeyPath(name_), true);
   const std::wstring wide = Widen(text);
-  ASSERT_EQ(RegSetValueExW(key, Widen(valueName).c_str(), 0, REG_SZ,
+  ASSERT_NE(key.key, nullptr);
+  ASSERT_EQ(RegSetValueExW(key.key, Widen(valueName).c_str(), 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(wide.c_str()),
                            static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))),
             ERROR_SUCCESS);
-  RegCloseKey(key);
 }
 
 void TestStore::SetRaw(const char* valueName, DWORD type, const std::string& bytes) const {
@@ -215,28 +204,26 @@ void TestStore::SetRaw(const char* valueName, DWORD type, const std::string& byt
 void TestStore::SetList(const std::vector<std::string>& entries) const {
   SetDword("inscount", static_cast<DWORD>(entries.size()));
   for (size_t i = 0; i < entries.size(); ++i) {
-    SetString(("ins" + std::to_string(i)).c_str(), entries[i]);
+    if (!entries[i].empty()) SetString(("ins" + std::to_string(i)).c_str(), entries[i]);
   }
 }
 
 std::vector<RegistryValue> Snapshot(const std::string& keyPath) {
   std::vector<RegistryValue> values;
-  HKEY key = OpenUserKey(keyPath);
-  if (key == NULL) return values;
-  for (DWORD index = 0;; ++index) {
+  OpenKey key(HKEY_CURRENT_USER, keyPath);
+  for (DWORD index = 0; key.key != NULL; ++index) {
     char name[16384];
     DWORD nameLength = sizeof(name);
     DWORD type = 0;
     BYTE data[8192];
     DWORD dataLength = sizeof(data);
-    if (RegEnumValueA(key, index, name, &nameLength, NULL, &type, data, &dataLength) !=
+    if (RegEnumValueA(key.key, index, name, &nameLength, NULL, &type, data, &dataLength) !=
         ERROR_SUCCESS) {
       break;
     }
     values.push_back({std::string(name, nameLength), type,
                       std::string(reinterpret_cast<char*>(data), dataLength)});
   }
-  RegCloseKey(key);
   std::sort(values.begin(), values.end(),
             [](const RegistryValue& a, const RegistryValue& b) { return a.name < b.name; });
   return values;
@@ -251,20 +238,7 @@ RegistryValue StringValue(const std::string& name, const std::string& text) {
 }
 
 void WriteUserKey(const std::string& keyPath, const std::vector<RegistryValue>& values) {
-  HKEY key = NULL;
-  CreateUserKey(keyPath, &key);
-  if (key == NULL) return;
-  for (const RegistryValue& value : values) {
-    // Wine counts a NUL of its own when the byte after the data is 0, so the
-    // data is passed with a non-zero byte behind it.
-    const std::string padded = value.data + '\x7f';
-    EXPECT_EQ(RegSetValueExA(key, value.name.c_str(), 0, value.type,
-                             reinterpret_cast<const BYTE*>(padded.data()),
-                             static_cast<DWORD>(value.data.size())),
-              ERROR_SUCCESS)
-        << value.name;
-  }
-  RegCloseKey(key);
+  WriteKey(HKEY_CURRENT_USER, keyPath, values);
 }
 
 void PrintTo(const RegistryValue& value, std::ostream* out) {
@@ -273,34 +247,29 @@ void PrintTo(const RegistryValue& value, std::ostream* out) {
 }
 
 bool KeyExists(const std::string& keyPath) {
-  HKEY key = OpenUserKey(keyPath);
-  if (key == NULL) return false;
-  RegCloseKey(key);
-  return true;
+  return OpenKey(HKEY_CURRENT_USER, keyPath).key != NULL;
 }
 
 std::string KeyClass(const std::string& keyPath) {
-  HKEY key = OpenUserKey(keyPath);
-  if (key == NULL) return "";
+  OpenKey key(HKEY_CURRENT_USER, keyPath);
   wchar_t keyClass[1024];
   DWORD length = sizeof(keyClass) / sizeof(keyClass[0]);
-  LONG result = RegQueryInfoKeyW(key, keyClass, &length, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
-                                 NULL, NULL);
-  RegCloseKey(key);
-  return result == ERROR_SUCCESS ? Utf8(std::wstring(keyClass, length)) : "";
+  return key.key != NULL && RegQueryInfoKeyW(key.key, keyClass, &length, NULL, NULL, NULL, NULL,
+                                             NULL, NULL, NULL, NULL, NULL) == ERROR_SUCCESS
+             ? Utf8(std::wstring(keyClass, length))
+             : "";
 }
 
 std::vector<std::string> Subkeys(const std::string& keyPath) {
   std::vector<std::string> names;
-  HKEY key = OpenUserKey(keyPath);
-  if (key == NULL) return names;
-  for (DWORD index = 0;; ++index) {
+  OpenKey key(HKEY_CURRENT_USER, keyPath);
+  for (DWORD index = 0; key.key != NULL; ++index) {
     wchar_t name[256];
     DWORD length = sizeof(name) / sizeof(name[0]);
-    if (RegEnumKeyExW(key, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExW(key.key, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+      break;
     names.push_back(Utf8(std::wstring(name, length)));
   }
-  RegCloseKey(key);
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -339,8 +308,8 @@ OpenRecorder::OpenRecorder(const std::string& extension)
       progId_("HandoffTest.File" + ProcessTag()),
       refusedExtension_(".hoffbad" + ProcessTag()),
       refusedProgId_("HandoffTest.Refused" + ProcessTag()),
-      folder_(TempFolder("handoff-files-" + ProcessTag())),
-      recordFolder_(TempFolder("handoff-opened-" + ProcessTag())) {
+      folder_("handoff-files-" + ProcessTag()),
+      recordFolder_("handoff-opened-" + ProcessTag()) {
   // The record folder goes on the command line: the handler inherits the
   // environment of whoever hands the file over, which for the MSI's
   // handoff.exe on Windows is the installer service's, not this test's.
@@ -359,48 +328,37 @@ OpenRecorder::~OpenRecorder() {
   RemoveFileType(extension_, progId_);
   RemoveFileType(refusedExtension_, refusedProgId_);
   RemoveFileType(".nohandler" + ProcessTag(), "");
-  RemoveFolder(folder_);
-  RemoveFolder(recordFolder_);
 }
 
 std::string OpenRecorder::Command(const std::string& path, const std::string& verb) const {
-  return "\"" + ModuleFolder() + "\\open_recorder.exe\" \"" + recordFolder_ + "\" \"" + path +
-         "\" " + verb;
+  return "\"" + ModuleFolder() + "\\open_recorder.exe\" \"" + recordFolder_.path() + "\" \"" +
+         path + "\" " + verb;
 }
 
 std::string OpenRecorder::MakeFile(const std::string& stem, const std::string& text) {
-  return MakeIn(folder_ + "\\" + stem + extension_, text.empty() ? stem : text);
+  return MakeIn(folder_, stem + extension_, text.empty() ? stem : text);
 }
 
 std::string OpenRecorder::MissingFile(const std::string& stem) const {
-  return folder_ + "\\" + stem + "-missing" + extension_;
+  return folder_.File(stem + "-missing" + extension_);
 }
 
 std::string OpenRecorder::MakeUnassociatedFile(const std::string& stem) {
-  return MakeIn(folder_ + "\\" + stem + ".nohandler" + ProcessTag(), stem);
+  return MakeIn(folder_, stem + ".nohandler" + ProcessTag(), stem);
 }
 
 std::string OpenRecorder::MakeRefusedFile(const std::string& stem) {
-  return MakeIn(folder_ + "\\" + stem + refusedExtension_, stem);
+  return MakeIn(folder_, stem + refusedExtension_, stem);
 }
 
 std::vector<std::string> OpenRecorder::Opened(size_t expected, DWORD timeoutMs) const {
-  std::vector<std::string> records;
-  const DWORD settleMs = 1000;  // time for a handler started in error to show up
-  DWORD start = GetTickCount();
-  DWORD settledAt = 0;
-  for (;;) {
-    records = FindNames(recordFolder_ + "\\*.rec");
-    DWORD now = GetTickCount();
-    if (records.size() >= expected && settledAt == 0) settledAt = now;
-    if (settledAt != 0 && now - settledAt >= settleMs) break;
-    if (now - start >= timeoutMs + settleMs) break;
-    Sleep(50);
-  }
+  const std::string records = recordFolder_.File("*.rec");
+  WaitUntil(timeoutMs, 50, [&] { return FindNames(records).size() >= expected; });
+  Sleep(1000);  // time for a handler started in error to show up
   std::vector<std::string> opened;
-  for (const std::string& record : records) {
+  for (const std::string& record : FindNames(records)) {
     // The path, the verb and the show command, a line each.
-    const std::string text = ReadFileText(recordFolder_ + "\\" + record);
+    const std::string text = ReadFileText(recordFolder_.File(record));
     const std::string path = text.substr(0, text.find('\n'));
     EXPECT_EQ(text.substr(path.size()), "\nopen\n" + std::to_string(SW_HIDE))
         << "how " << path << " was handed over (verb, show command)";
@@ -410,8 +368,8 @@ std::vector<std::string> OpenRecorder::Opened(size_t expected, DWORD timeoutMs) 
 }
 
 void RunFixture::RunWith(std::vector<std::string> arguments) {
-  std::string program = "handoff.exe";
-  std::vector<char*> argv = {&program[0]};
+  arguments.insert(arguments.begin(), "handoff.exe");
+  std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(&argument[0]);
   argv.push_back(nullptr);
   ScheduleRun(static_cast<int>(argv.size()) - 1, argv.data(), owner.hwnd());
@@ -429,10 +387,8 @@ void RunFixture::RunRefused() {
 }
 
 void RunFixture::WriteList(int count, const std::vector<std::string>& entries) {
+  store.SetList(entries);
   store.SetDword("inscount", static_cast<DWORD>(count));
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (!entries[i].empty()) store.SetString(("ins" + std::to_string(i)).c_str(), entries[i]);
-  }
   Remember();
 }
 
@@ -452,29 +408,24 @@ void RunFixture::ExpectHandedOver(const std::vector<std::string>& files) const {
 OnlyWindowsEnvironment::OnlyWindowsEnvironment() {
   // What Windows gives every process of a user, whoever starts it, each
   // between spaces, in capitals for the comparison.
-  std::wstring windowsOwn =
-      L" ALLUSERSPROFILE APPDATA CommonProgramFiles CommonProgramFiles(x86)"
-      L" CommonProgramW6432 COMPUTERNAME ComSpec LOCALAPPDATA NUMBER_OF_PROCESSORS OS"
-      L" Path PATHEXT PROCESSOR_ARCHITECTURE PROCESSOR_IDENTIFIER PROCESSOR_LEVEL"
-      L" PROCESSOR_REVISION ProgramData ProgramFiles ProgramFiles(x86) ProgramW6432"
-      L" PUBLIC SystemDrive SystemRoot TEMP TMP USERDOMAIN USERNAME USERPROFILE windir ";
-  CharUpperW(&windowsOwn[0]);
+  const std::wstring windowsOwn =
+      L" ALLUSERSPROFILE APPDATA COMMONPROGRAMFILES COMMONPROGRAMFILES(X86)"
+      L" COMMONPROGRAMW6432 COMPUTERNAME COMSPEC LOCALAPPDATA NUMBER_OF_PROCESSORS OS"
+      L" PATH PATHEXT PROCESSOR_ARCHITECTURE PROCESSOR_IDENTIFIER PROCESSOR_LEVEL"
+      L" PROCESSOR_REVISION PROGRAMDATA PROGRAMFILES PROGRAMFILES(X86) PROGRAMW6432"
+      L" PUBLIC SYSTEMDRIVE SYSTEMROOT TEMP TMP USERDOMAIN USERNAME USERPROFILE WINDIR ";
   const bool wine = RunningUnderWine();
   wchar_t* block = GetEnvironmentStringsW();
-  if (block == nullptr) {
-    ADD_FAILURE() << "no environment to read";
-    return;
-  }
   for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
     // "=C:=C:\..." and the like are the current folders of drives, not variables.
     const wchar_t* equals = wcschr(entry + 1, L'=');
     if (equals == nullptr) continue;
     std::wstring name(entry, equals - entry);
-    bool keep = entry[0] == L'=' || (wine && _wcsnicmp(name.c_str(), L"WINE", 4) == 0);
     std::wstring spaced = L" " + name + L" ";
     CharUpperW(&spaced[0]);
-    keep = keep ||
-           (name.find(L' ') == std::wstring::npos && windowsOwn.find(spaced) != std::wstring::npos);
+    const bool keep =
+        entry[0] == L'=' || (wine && _wcsnicmp(name.c_str(), L"WINE", 4) == 0) ||
+        (name.find(L' ') == std::wstring::npos && windowsOwn.find(spaced) != std::wstring::npos);
     if (!keep) removed_.push_back({name, equals + 1});
   }
   FreeEnvironmentStringsW(block);
@@ -509,14 +460,8 @@ bool ShellFlashWatch::Flashed(HWND window, DWORD timeoutMs) const {
   });
 }
 
-namespace {
-// The watch whose window this thread runs (see ShellFlashWatch::Run).
-thread_local ShellFlashWatch* watchOfThisThread = nullptr;
-}  // namespace
-
 DWORD WINAPI ShellFlashWatch::Run(void* self) {
   ShellFlashWatch* watch = static_cast<ShellFlashWatch*>(self);
-  watchOfThisThread = watch;
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = GetModuleHandleA(NULL);
@@ -528,9 +473,10 @@ DWORD WINAPI ShellFlashWatch::Run(void* self) {
                               WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 20, 20, 240, 80, NULL, NULL,
                               windowClass.hInstance, watch);
   watch->hwnd_ = hwnd;
+  SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(watch));
   watch->registered_ = hwnd != NULL && GetShellWindow() != NULL && RegisterShellHookWindow(hwnd);
+  // The thread has its message queue, for WM_QUIT, since its first call to user32.
   MSG msg;
-  PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);  // the thread's queue, for WM_QUIT
   SetEvent(watch->ready_);
   while (hwnd != NULL && GetMessageA(&msg, NULL, 0, 0) > 0) DispatchMessageA(&msg);
   if (watch->registered_) DeregisterShellHookWindow(hwnd);
@@ -540,7 +486,7 @@ DWORD WINAPI ShellFlashWatch::Run(void* self) {
 
 LRESULT CALLBACK ShellFlashWatch::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                                              LPARAM lParam) {
-  ShellFlashWatch* watch = watchOfThisThread;
+  auto* watch = reinterpret_cast<ShellFlashWatch*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   // HSHELL_FLASH is HSHELL_REDRAW with the high bit: a redraw that flashes.
   const WPARAM kShellFlash = HSHELL_REDRAW | 0x8000;
   if (watch != nullptr && message == watch->shellHookMessage_ && message != 0) {
@@ -556,27 +502,29 @@ LRESULT CALLBACK ShellFlashWatch::WindowProc(HWND hwnd, UINT message, WPARAM wPa
 
 namespace {
 
-// A visible dialog box of the owner's thread, where ShellExecuteA shows its
-// box: owned by the owner, or not, which is a failure of its own.
-struct BoxSearch {
-  HWND owner;
-  DWORD thread;
-  HWND found;
-};
-
-BOOL CALLBACK FindBoxOf(HWND hwnd, LPARAM lParam) {
-  BoxSearch* search = reinterpret_cast<BoxSearch*>(lParam);
-  char className[16];
-  if (hwnd != search->owner && GetWindowThreadProcessId(hwnd, NULL) == search->thread &&
-      IsWindowVisible(hwnd) && GetClassNameA(hwnd, className, sizeof(className)) &&
-      strcmp(className, "#32770") == 0) {
-    search->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
+BOOL CALLBACK TakeIfMatching(HWND hwnd, LPARAM lParam) {
+  auto* search = reinterpret_cast<std::pair<const std::function<bool(HWND)>*, HWND>*>(lParam);
+  if ((*search->first)(hwnd)) search->second = hwnd;
+  return search->second == NULL;
 }
 
 }  // namespace
+
+HWND FindTopWindow(const std::function<bool(HWND)>& match, HDESK desktop) {
+  std::pair<const std::function<bool(HWND)>*, HWND> search = {&match, NULL};
+  const LPARAM lParam = reinterpret_cast<LPARAM>(&search);
+  if (desktop != NULL) {
+    EnumDesktopWindows(desktop, TakeIfMatching, lParam);
+  } else {
+    EnumWindows(TakeIfMatching, lParam);
+  }
+  return search.second;
+}
+
+bool HasClass(HWND hwnd, const char* className) {
+  char found[64];
+  return GetClassNameA(hwnd, found, sizeof(found)) && strcmp(found, className) == 0;
+}
 
 ShellErrorBoxes::ShellErrorBoxes(HWND owner)
     : owner_(owner),
@@ -603,27 +551,29 @@ int ShellErrorBoxes::Dismissed(int expected, DWORD timeoutMs) const {
 
 DWORD WINAPI ShellErrorBoxes::Watch(void* self) {
   ShellErrorBoxes* boxes = static_cast<ShellErrorBoxes*>(self);
+  const DWORD ownerThread = GetWindowThreadProcessId(boxes->owner_, NULL);
   HWND current = NULL;  // the box being dismissed
   DWORD askedAt = 0;
   int asked = 0;
   while (WaitForSingleObject(boxes->stop_, 20) == WAIT_TIMEOUT) {
-    if (current != NULL && IsWindow(current)) {
-      // Ok, as a person presses it; a box that stays is closed.
-      if (GetTickCount() - askedAt < 1000) continue;
-      if (++asked > 5) continue;
-      PostMessageA(current, asked < 3 ? WM_COMMAND : WM_CLOSE, asked < 3 ? IDOK : 0, 0);
-      askedAt = GetTickCount();
-      continue;
+    if (current == NULL || !IsWindow(current)) {
+      // A visible dialog box of the owner's thread, where ShellExecuteA shows
+      // its box: owned by the owner, or not, which is a failure of its own.
+      current = FindTopWindow([boxes, ownerThread](HWND hwnd) {
+        return hwnd != boxes->owner_ && GetWindowThreadProcessId(hwnd, NULL) == ownerThread &&
+               IsWindowVisible(hwnd) && HasClass(hwnd, "#32770");
+      });
+      if (current == NULL) continue;
+      InterlockedIncrement(GetWindow(current, GW_OWNER) == boxes->owner_ ? &boxes->dismissed_
+                                                                         : &boxes->unowned_);
+      asked = 0;
+      askedAt = GetTickCount() - 1000;
     }
-    BoxSearch search = {boxes->owner_, GetWindowThreadProcessId(boxes->owner_, NULL), NULL};
-    EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&search));
-    if (search.found == NULL) continue;
-    current = search.found;
-    InterlockedIncrement(GetWindow(current, GW_OWNER) == boxes->owner_ ? &boxes->dismissed_
-                                                                       : &boxes->unowned_);
-    PostMessageA(current, WM_COMMAND, IDOK, 0);
+    // Ok, as a person presses it, once a second; a box that stays is closed.
+    if (GetTickCount() - askedAt < 1000 || asked >= 5) continue;
+    ++asked;
+    PostMessageA(current, asked < 3 ? WM_COMMAND : WM_CLOSE, asked < 3 ? IDOK : 0, 0);
     askedAt = GetTickCount();
-    asked = 1;
   }
   return 0;
 }
@@ -660,16 +610,11 @@ ScratchFolder::~ScratchFolder() {
 }
 
 bool RunToEnd(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode) {
-  ChildProcess child;
+  ChildProcess child;  // ended by its handle if it does not end in time
   ChildOptions options;
   options.flags = CREATE_NO_WINDOW;
-  if (!child.Start(Widen(commandLine), options)) {
-    ADD_FAILURE() << "could not start " << commandLine << ": error " << child.error();
-    return false;
-  }
-  if (child.WaitForExit(timeoutMs, exitCode)) return true;
-  child.End();
-  GetExitCodeProcess(child.handle(), exitCode);
+  if (child.Start(Widen(commandLine), options)) return child.WaitForExit(timeoutMs, exitCode);
+  ADD_FAILURE() << "could not start " << commandLine << ": error " << child.error();
   return false;
 }
 
@@ -683,36 +628,9 @@ ULONG_PTR DefaultSecurityCookie() {
   return sizeof(ULONG_PTR) == 8 ? static_cast<ULONG_PTR>(0x00002B992DDFA232ull) : 0xBB40E64Eul;
 }
 
-ULONG_PTR StackGuardOf(HANDLE process) {
-  HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process));
-  MODULEENTRY32 image = {};
-  image.dwSize = sizeof(image);
-  bool found = modules != INVALID_HANDLE_VALUE && Module32First(modules, &image);
-  if (modules != INVALID_HANDLE_VALUE) CloseHandle(modules);
-  if (!found) return 0;
-  auto read = [process](const BYTE* at, void* out, SIZE_T size) {
-    SIZE_T got = 0;
-    return ReadProcessMemory(process, at, out, size, &got) && got == size;
-  };
-  const BYTE* base = image.modBaseAddr;
-  ULONG_PTR guard = 0;
-  IMAGE_DOS_HEADER dos;
-  IMAGE_NT_HEADERS nt;
-  IMAGE_LOAD_CONFIG_DIRECTORY config;
-  if (!read(base, &dos, sizeof(dos)) || !read(base + dos.e_lfanew, &nt, sizeof(nt))) return 0;
-  const IMAGE_DATA_DIRECTORY& entry =
-      nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
-  if (entry.VirtualAddress == 0 || !read(base + entry.VirtualAddress, &config, sizeof(config)) ||
-      config.SecurityCookie == 0 ||
-      !read(reinterpret_cast<const BYTE*>(config.SecurityCookie), &guard, sizeof(guard))) {
-    return 0;
-  }
-  return guard;
-}
-
 namespace {
 
-// A PE image in memory, read with every offset checked against its size.
+// A PE image, as a file or as mapped, read with every offset checked against its size.
 class ImageFile {
  public:
   explicit ImageFile(std::string bytes) : bytes_(std::move(bytes)) {}
@@ -725,28 +643,60 @@ class ImageFile {
                : nullptr;
   }
 
+  // The entry of this index in the data directory of a 32-bit or 64-bit
+  // image; nullptr when it has none.
+  const IMAGE_DATA_DIRECTORY* Directory(DWORD index) {
+    const IMAGE_DOS_HEADER* dos = At<IMAGE_DOS_HEADER>(0);
+    const IMAGE_NT_HEADERS32* nt32 =
+        dos == nullptr ? nullptr : At<IMAGE_NT_HEADERS32>(dos->e_lfanew);
+    if (nt32 == nullptr || nt32->Signature != IMAGE_NT_SIGNATURE) return nullptr;
+    if (nt32->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+      return index < nt32->OptionalHeader.NumberOfRvaAndSizes
+                 ? &nt32->OptionalHeader.DataDirectory[index]
+                 : nullptr;
+    }
+    const IMAGE_NT_HEADERS64* nt64 = At<IMAGE_NT_HEADERS64>(dos->e_lfanew);
+    return nt64 != nullptr && nt64->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC &&
+                   index < nt64->OptionalHeader.NumberOfRvaAndSizes
+               ? &nt64->OptionalHeader.DataDirectory[index]
+               : nullptr;
+  }
+
  private:
   std::string bytes_;
 };
 
 }  // namespace
 
+ULONG_PTR StackGuardOf(HANDLE process) {
+  HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process));
+  MODULEENTRY32 module = {};
+  module.dwSize = sizeof(module);
+  const bool found = modules != INVALID_HANDLE_VALUE && Module32First(modules, &module);
+  if (modules != INVALID_HANDLE_VALUE) CloseHandle(modules);
+  // The main image as mapped, where an entry's address is its offset.
+  std::string bytes(found ? module.modBaseSize : 0, '\0');
+  SIZE_T got = 0;
+  if (bytes.empty() ||
+      !ReadProcessMemory(process, module.modBaseAddr, &bytes[0], bytes.size(), &got)) {
+    return 0;
+  }
+  ImageFile image(std::move(bytes));
+  const IMAGE_DATA_DIRECTORY* entry = image.Directory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG);
+  const auto* config = entry == nullptr || entry->VirtualAddress == 0
+                           ? nullptr
+                           : image.At<IMAGE_LOAD_CONFIG_DIRECTORY>(entry->VirtualAddress);
+  // The cookie's address is a virtual address, not an offset in the image.
+  const auto* guard = config == nullptr || config->SecurityCookie == 0
+                          ? nullptr
+                          : image.At<ULONG_PTR>(config->SecurityCookie -
+                                                reinterpret_cast<ULONG_PTR>(module.modBaseAddr));
+  return guard != nullptr ? *guard : 0;
+}
+
 DWORD CertificateTableSize(const std::string& path) {
   ImageFile image(ReadFileText(path));
-  const IMAGE_DOS_HEADER* dos = image.At<IMAGE_DOS_HEADER>(0);
-  const IMAGE_NT_HEADERS32* nt32 =
-      dos == nullptr ? nullptr : image.At<IMAGE_NT_HEADERS32>(dos->e_lfanew);
-  if (nt32 == nullptr || nt32->Signature != IMAGE_NT_SIGNATURE) return 0;
-  const IMAGE_DATA_DIRECTORY* table = nullptr;
-  if (nt32->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC &&
-      nt32->OptionalHeader.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_SECURITY) {
-    table = &nt32->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY];
-  } else if (const IMAGE_NT_HEADERS64* nt64 = image.At<IMAGE_NT_HEADERS64>(dos->e_lfanew)) {
-    if (nt64->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC &&
-        nt64->OptionalHeader.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_SECURITY) {
-      table = &nt64->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY];
-    }
-  }
+  const IMAGE_DATA_DIRECTORY* table = image.Directory(IMAGE_DIRECTORY_ENTRY_SECURITY);
   // Its address is an offset in the file, not an RVA as the other entries'.
   return table != nullptr && table->Size != 0 &&
                  image.At<BYTE>(table->VirtualAddress, table->Size) != nullptr

@@ -68,7 +68,8 @@ class TestStore : NoCopy {
   void SetString(const char* valueName, const std::string& text) const;
   // Stores exactly these bytes with this type (no NUL is added).
   void SetRaw(const char* valueName, DWORD type, const std::string& bytes) const;
-  // The install list: "inscount" as this many entries, then each as "ins<i>".
+  // The install list: "inscount" as this many entries, then each that is not
+  // empty as "ins<i>".
   void SetList(const std::vector<std::string>& entries) const;
 
  private:
@@ -120,6 +121,25 @@ class OwnerWindow : NoCopy {
   HWND hwnd_;
 };
 
+// A new, empty folder of this name in the temporary folder, removed with the
+// files in it when the object goes.
+class ScratchFolder : NoCopy {
+ public:
+  explicit ScratchFolder(const std::string& leaf);
+  ~ScratchFolder();
+
+  const std::string& path() const {
+    return path_;
+  }
+  // The path of a file of this name in the folder.
+  std::string File(const std::string& name) const {
+    return path_ + "\\" + name;
+  }
+
+ private:
+  std::string path_;
+};
+
 // Registers open_recorder.exe, beside the test program, as the "open" handler
 // of a file extension of this process's own, and removes it again when done.
 // The folder it records into is on the registered command line, so that a
@@ -160,8 +180,8 @@ class OpenRecorder : NoCopy {
   std::string progId_;
   std::string refusedExtension_;
   std::string refusedProgId_;
-  std::string folder_;
-  std::string recordFolder_;
+  ScratchFolder folder_;
+  ScratchFolder recordFolder_;
 };
 
 // The scheduling run as the program makes it when Ok is pressed, on a store
@@ -281,6 +301,11 @@ class ShellErrorBoxes : NoCopy {
   volatile LONG unowned_ = 0;  // boxes of the window's thread that it does not own
 };
 
+// The first top-level window, of this desktop or else of the caller's, for
+// which `match` is true; NULL when there is none.
+HWND FindTopWindow(const std::function<bool(HWND)>& match, HDESK desktop = NULL);
+bool HasClass(HWND hwnd, const char* className);
+
 // True where ShellExecuteA shows an error box for a file it refuses: on
 // Windows, not under Wine.
 bool ShellShowsErrorBoxes();
@@ -290,28 +315,9 @@ bool ShellShowsErrorBoxes();
 // or a buffer left without a NUL, fails the test.
 std::string ReadGuarded(int size, const std::function<void(char* buffer)>& write);
 
-// A new, empty folder of this name in the temporary folder, removed with the
-// files in it when the object goes.
-class ScratchFolder : NoCopy {
- public:
-  explicit ScratchFolder(const std::string& leaf);
-  ~ScratchFolder();
-
-  const std::string& path() const {
-    return path_;
-  }
-  // The path of a file of this name in the folder.
-  std::string File(const std::string& name) const {
-    return path_ + "\\" + name;
-  }
-
- private:
-  std::string path_;
-};
-
 // Starts the command line (UTF-8), without a window, and waits at most
 // timeoutMs for it to end; false when it could not start or did not end (it
-// is then ended). Its exit code goes to exitCode.
+// is then ended). Its exit code goes to exitCode once it ended.
 bool RunToEnd(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode);
 // Expects the process to end within timeoutMs with 0: the exit code as
 // Windows has it, not cut to 8 bits as a Unix shell would.
