@@ -15,40 +15,34 @@ using Files = std::vector<std::string>;
 using ScheduleRunTest = RunFixture;
 using ScheduleRunArguments = RunFixture;
 
+// Also from a handoff.exe that the Windows Installer service or the Task
+// Scheduler starts, whose hand-overs inherit their environment, with nothing
+// of the test's: the recording handler still records them.
 TEST_F(ScheduleRunTest, HandsEveryEntryOverInOrderThenClosesTheWindow) {
   Files files = {recorder.MakeFile("first"), recorder.MakeFile("second")};
   WriteList(2, files);
-  Run();
-  ExpectHandedOver(files);
-}
-
-// The hand-over of a handoff.exe that the Windows Installer service or the
-// Task Scheduler starts inherits their environment, with nothing of the
-// test's: the recording handler still records it.
-TEST_F(ScheduleRunTest, HandOverIsRecordedFromAnEnvironmentWithNothingOfTheTests) {
-  Files files = {recorder.MakeFile("from-a-service")};
-  WriteList(1, files);
   // At least one variable of the test's.
   SetEnvironmentVariableA("HANDOFF_TEST_OWN", "1");
   {
     OnlyWindowsEnvironment environment;
     EXPECT_GT(environment.Removed(), 0u);
     EXPECT_EQ(GetEnvironmentVariableA("HANDOFF_TEST_OWN", NULL, 0), 0u);
-    RunWith({store.name()});
+    Run();
   }
   EXPECT_EQ(GetEnvironmentVariableA("HANDOFF_TEST_OWN", NULL, 0), 2u) << "not restored";
   SetEnvironmentVariableA("HANDOFF_TEST_OWN", NULL);
-  EXPECT_TRUE(owner.TakeCloseRequest());
   ExpectHandedOver(files);
 }
 
+// An entry too long for the run's buffer is skipped too.
 TEST_F(ScheduleRunTest, SkipsMissingAndEmptyEntries) {
-  Files files = {recorder.MakeFile("a"), "", recorder.MakeFile("c"), ""};
-  WriteList(4, files);
+  Files files = {recorder.MakeFile("a"), "", recorder.MakeFile("c"), "", std::string(1023, 'q'),
+                 recorder.MakeFile("e")};
+  WriteList(6, files);
   store.SetString("ins3", "");
   Remember();
   Run();
-  ExpectHandedOver({files[0], files[2]});
+  ExpectHandedOver({files[0], files[2], files[5]});
 }
 
 TEST_F(ScheduleRunTest, ZeroOrNegativeCountHandsNothingOverAndCloses) {
@@ -119,13 +113,6 @@ TEST_F(ScheduleRunTest, BadlyTypedListsAreReadAsStoredAndNeverWritten) {
   ExpectHandedOver({unterminated});
 }
 
-TEST_F(ScheduleRunTest, EntryTooLongForTheBufferIsSkipped) {
-  std::string path = recorder.MakeFile("short");
-  WriteList(2, {std::string(1023, 'q'), path});
-  Run();
-  ExpectHandedOver({path});
-}
-
 TEST_F(ScheduleRunArguments, WithoutAUsableStoreNameNothingIsReadAndTheWindowStays) {
   std::vector<RegistryValue> makerBefore = Snapshot("Software\\Varnolt");
   RunWith({});
@@ -173,15 +160,6 @@ int ShowWatchedBox(HWND owner) {
   return answer;
 }
 
-TEST(ShellErrorBoxesWatch, BoxesOwnedByTheWindowAreCountedAndDismissedAndTheirCallsReturn) {
-  OwnerWindow owner;
-  ShellErrorBoxes boxes(owner.hwnd());
-  EXPECT_EQ(ShowWatchedBox(owner.hwnd()), IDOK);
-  EXPECT_EQ(boxes.Dismissed(1, 0), 1);
-  EXPECT_EQ(ShowWatchedBox(owner.hwnd()), IDOK);
-  EXPECT_EQ(boxes.Dismissed(2, 0), 2);
-}
-
 void ShowABoxOwnedByNoWindowWhileWatched() {
   OwnerWindow owner;
   ShellErrorBoxes boxes(owner.hwnd());
@@ -189,7 +167,15 @@ void ShowABoxOwnedByNoWindowWhileWatched() {
   EXPECT_EQ(boxes.Dismissed(), 0) << "counted as the window's";
 }
 
-TEST(ShellErrorBoxesWatch, ABoxOfTheWindowsThreadThatItDoesNotOwnIsDismissedAndFailsTheTest) {
+// A box of the window's thread that the window does not own is dismissed
+// too, and fails the test.
+TEST(ShellErrorBoxesWatch, BoxesOwnedByTheWindowAreCountedAndDismissedAndTheirCallsReturn) {
+  OwnerWindow owner;
+  ShellErrorBoxes boxes(owner.hwnd());
+  for (int shown = 1; shown <= 2; ++shown) {
+    EXPECT_EQ(ShowWatchedBox(owner.hwnd()), IDOK);
+    EXPECT_EQ(boxes.Dismissed(shown, 0), shown);
+  }
   EXPECT_NONFATAL_FAILURE(ShowABoxOwnedByNoWindowWhileWatched(),
                           "error boxes that the window's thread showed without "
                           "the window as owner");
