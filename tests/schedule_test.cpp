@@ -170,11 +170,13 @@ void ShowABoxOwnedByNoWindowWhileWatched() {
 // A box of the window's thread that the window does not own is dismissed
 // too, and fails the test.
 TEST(ShellErrorBoxesWatch, BoxesOwnedByTheWindowAreCountedAndDismissedAndTheirCallsReturn) {
-  OwnerWindow owner;
-  ShellErrorBoxes boxes(owner.hwnd());
-  for (int shown = 1; shown <= 2; ++shown) {
-    EXPECT_EQ(ShowWatchedBox(owner.hwnd()), IDOK);
-    EXPECT_EQ(boxes.Dismissed(shown, 0), shown);
+  {  // one watcher of this thread at a time
+    OwnerWindow owner;
+    ShellErrorBoxes boxes(owner.hwnd());
+    for (int shown = 1; shown <= 2; ++shown) {
+      EXPECT_EQ(ShowWatchedBox(owner.hwnd()), IDOK);
+      EXPECT_EQ(boxes.Dismissed(shown, 0), shown);
+    }
   }
   EXPECT_NONFATAL_FAILURE(ShowABoxOwnedByNoWindowWhileWatched(),
                           "error boxes that the window's thread showed without "

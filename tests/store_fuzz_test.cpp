@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <limits.h>
-#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -251,11 +250,9 @@ void KeyCases(Fuzz& fuzz, const std::string& base, KeyKind kind) {
     WriteUserKey(path, Listed(values));
   }
   const std::vector<RegistryValue> before = Snapshot(path);  // the maker's key for no name
-  SCOPED_TRACE(fuzz.Case(
-      (kind == KeyKind::kExisting  ? "existing key "
-       : kind == KeyKind::kCreated ? "no key "
-                                   : "refused; the name cut to fit has the key ") +
-      ::testing::PrintToString(before) + ", store name of " + std::to_string(name.size())));
+  const char* kinds[] = {"existing key ", "no key ", "refused; the name cut to fit has the key "};
+  SCOPED_TRACE(fuzz.Case(kinds[static_cast<int>(kind)] + ::testing::PrintToString(before) +
+                         ", store name of " + std::to_string(name.size())));
   ProfileStore profile;
   ProfileOpen(fuzz.OneIn(2) ? NULL : name.c_str(), name.c_str(), &profile, 1);
   EXPECT_EQ(profile.key != NULL, kind != KeyKind::kRefused) << "a key, unless the name is refused";
@@ -317,11 +314,10 @@ TEST(StoreFuzz, ReadsFollowAnExistingKeySeedACreatedOneAndReachNoKeyForARefusedN
   Fuzz fuzz(9000);
   TestStore base("fuzz-key");
   while (fuzz.Next()) {
-    const int kind = fuzz.Between(0, 8);  // as many existing keys as the others together
-    KeyCases(fuzz, base.name() + "-",
-             kind < 5   ? KeyKind::kExisting
-             : kind < 8 ? KeyKind::kCreated
-                        : KeyKind::kRefused);
+    // As many existing keys as the others together: five in nine, then three
+    // created keys and one refused name.
+    const int kind = fuzz.Between(0, 8);
+    KeyCases(fuzz, base.name() + "-", static_cast<KeyKind>((kind >= 5) + (kind >= 8)));
   }
 }
 
@@ -341,21 +337,16 @@ std::string IniValue(Fuzz& fuzz) {
                                    std::string(fuzz.OneIn(3) ? fuzz.Between(20, 34) : 0, '0'),
                                    fuzz.Text(fuzz.Between(0, 22), "0123456789")});
   const std::string quote(1, fuzz.OneIn(2) ? '"' : '\'');
-  std::string value;
-  switch (fuzz.Between(0, 4)) {
-    case 0:
-      value = number + fuzz.Text(fuzz.Between(0, 3), "x9 -a");
-      break;
-    case 1:  // quoted, perhaps with blanks inside, perhaps with mismatched quotes
-      value = Join({quote, fuzz.Text(fuzz.Between(0, fuzz.OneIn(3) ? 32 : 2), " \t"), number,
-                    fuzz.Text(fuzz.Between(0, 12), kPrintable), fuzz.OneIn(5) ? "\"" : quote});
-      break;
-    case 2:
-      value = fuzz.Text(fuzz.Between(200, 1500), kPrintable);
-      break;
-    default:
-      value = fuzz.Text(fuzz.Between(0, 40), kPrintable + "\t");
-  }
+  // A number with more after it; one quoted, perhaps with blanks inside, perhaps
+  // with mismatched quotes; a long text; any short one.
+  const int shape = fuzz.Between(0, 4);
+  std::string value =
+      shape == 0 ? number + fuzz.Text(fuzz.Between(0, 3), "x9 -a")
+      : shape == 1
+          ? Join({quote, fuzz.Text(fuzz.Between(0, fuzz.OneIn(3) ? 32 : 2), " \t"), number,
+                  fuzz.Text(fuzz.Between(0, 12), kPrintable), fuzz.OneIn(5) ? "\"" : quote})
+      : shape == 2 ? fuzz.Text(fuzz.Between(200, 1500), kPrintable)
+                   : fuzz.Text(fuzz.Between(0, 40), kPrintable + "\t");
   // The blanks around a value on its line are not part of it.
   const size_t first = value.find_first_not_of(" \t");
   if (first == std::string::npos) return "";
