@@ -115,15 +115,12 @@ TEST_F(ScheduleRunTest, BadlyTypedListsAreReadAsStoredAndNeverWritten) {
 
 TEST_F(ScheduleRunArguments, WithoutAUsableStoreNameNothingIsReadAndTheWindowStays) {
   std::vector<RegistryValue> makerBefore = Snapshot("Software\\Varnolt");
-  RunWith({});
-  EXPECT_FALSE(owner.TakeCloseRequest());
-
-  std::string empty;
-  std::string overlong = store.name() + std::string(239 - store.name().size(), 'n');
-  std::string huge(5000, 'h');
-  for (const std::string& name : {empty, overlong, huge}) {
-    RunWith({name});
-    EXPECT_FALSE(owner.TakeCloseRequest()) << name.size();
+  const std::string overlong = store.name() + std::string(239 - store.name().size(), 'n');
+  const std::string huge(5000, 'h');
+  // No argument, then an empty one, one just too long and one far too long.
+  for (const Files& arguments : {Files{}, Files{""}, Files{overlong}, Files{huge}}) {
+    RunWith(arguments);
+    EXPECT_FALSE(owner.TakeCloseRequest()) << testing::PrintToString(arguments).substr(0, 40);
   }
   // No key of any name given, whole or cut, and no value in the maker's key,
   // which an empty name would address.
@@ -207,7 +204,9 @@ TEST(OpenRecorderOrder, RecordsComeInTheOrderTheHandlersWereCreatedNotRan) {
   EXPECT_EQ(handlers.size(), files.size()) << "a handler did not start";
   for (auto handler = handlers.rbegin(); handler != handlers.rend(); ++handler) {
     ResumeThread(handler->hThread);
-    EXPECT_EQ(WaitForSingleObject(handler->hProcess, 20000), WAIT_OBJECT_0);
+    const DWORD waited = WaitForSingleObject(handler->hProcess, 20000);
+    EXPECT_EQ(waited, WAIT_OBJECT_0);
+    if (waited != WAIT_OBJECT_0) TerminateProcess(handler->hProcess, 1);  // not left running
     CloseHandle(handler->hThread);
     CloseHandle(handler->hProcess);
   }
