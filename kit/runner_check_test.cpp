@@ -27,8 +27,7 @@ TEST(RunnerCheck, RunsWithTheKitsTemporaryFolderAndLeavesFilesAndSwappedButtons)
   // this program's.
   const std::string folder = ModuleFolder();
   const std::string temp = folder.substr(0, folder.find_last_of('\\')) + "\\temp";
-  ASSERT_STREQ(getenv("TEMP"), temp.c_str());
-  ASSERT_STREQ(getenv("TMP"), temp.c_str());
+  for (const char* name : {"TEMP", "TMP"}) ASSERT_STREQ(getenv(name), temp.c_str()) << name;
   ASSERT_TRUE(GetFileAttributesA(temp.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
   WriteFileText(temp + "\\handoff-check-left-behind.txt", "");
   WriteFileText(temp + "\\MSI1a2b3.LOG", "");
