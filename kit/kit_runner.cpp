@@ -81,6 +81,14 @@ void Count(const char* marker, const std::string& text, int Totals::*count, Tota
 
 const char kFailed[] = "[ FAILED  ] ";
 
+// How a program's run went: whether it started, its exit code (or, when it
+// did not start, CreateProcess's error), and why it was ended when it was.
+struct Run {
+  bool started;
+  DWORD code;
+  std::string how;
+};
+
 // Follows one program's output, line by line. Result lines are only those of
 // the test that is running: a program that a test starts in turn (another
 // test program) may write its own into the same output.
@@ -113,14 +121,16 @@ class ResultReader {
     told_.push_back(line);
   }
 
-  // After the program ended with this code, or was ended (`how` says why):
-  // its totals, and how long it ran.
-  void End(const std::string& how, DWORD exitCode) {
-    const std::string why = how.empty() ? "ended with code " + std::to_string(exitCode) : how;
-    if (!running_.empty()) {
+  // After the program's run: its totals, and how long it ran.
+  void End(const Run& run) {
+    const std::string why =
+        run.how.empty() ? "ended with code " + std::to_string(run.code) : run.how;
+    if (!run.started) {
+      Finish(kFailed, ": cannot start (error " + std::to_string(run.code) + ")", &Totals::failed);
+    } else if (!running_.empty()) {
       told_.push_back("(" + why + " before this test ended)");
       Finish(kFailed, " " + running_, &Totals::failed);
-    } else if (!how.empty() || (exitCode != 0 && own_.failed == 0)) {
+    } else if (!run.how.empty() || (run.code != 0 && own_.failed == 0)) {
       Finish(kFailed, ": " + why, &Totals::failed);
     } else if (own_.passed + own_.failed + own_.skipped == 0) {
       Finish(kFailed, ": ran no test", &Totals::failed);
@@ -146,14 +156,6 @@ class ResultReader {
   Totals own_;
   std::string running_;
   std::vector<std::string> told_;
-};
-
-// How a program's run went: whether it started, its exit code (or, when it
-// did not start, CreateProcess's error), and why it was ended when it was.
-struct Run {
-  bool started;
-  DWORD code;
-  std::string how;
 };
 
 // Runs a program of the folder with these arguments, in that folder, handing
@@ -498,14 +500,8 @@ int wmain(int argc, wchar_t** argv) {
       // One that needs the desktop for all its tests has none left to run.
       if (arguments == L"--gtest_filter=-*") continue;
       ResultReader reader(label, &totals);
-      const Run run =
-          RunProgram(folder, program, L"--gtest_color=no " + arguments, kProgramTimeoutMs,
-                     [&reader](const std::string& line) { reader.Line(line); });
-      if (!run.started) {
-        fail(label + ": cannot start (error " + std::to_string(run.code) + ")");
-        continue;
-      }
-      reader.End(run.how, run.code);
+      reader.End(RunProgram(folder, program, L"--gtest_color=no " + arguments, kProgramTimeoutMs,
+                            [&reader](const std::string& line) { reader.Line(line); }));
     }
   }
   if (int left = RemoveLeftovers(makerKeyExisted, tempFolder)) {
