@@ -42,12 +42,10 @@ authority() {
 make_certificates() {
   authority ca
   authority wrong-ca
-  openssl req -newkey rsa:2048 -nodes -subj "/CN=handoff test signer" \
-    -keyout "$work/sign.key" -out "$work/sign.csr" 2>/dev/null
-  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
-    >"$work/sign.ext"
-  openssl x509 -req -days 1 -in "$work/sign.csr" -CA "$work/ca.crt" -CAkey "$work/ca.key" \
-    -CAcreateserial -extfile "$work/sign.ext" -out "$work/sign.crt" 2>/dev/null
+  openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=handoff test signer" \
+    -CA "$work/ca.crt" -CAkey "$work/ca.key" -addext "basicConstraints=CA:FALSE" \
+    -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+    -keyout "$work/sign.key" -out "$work/sign.crt" 2>/dev/null
   printf 'handoff test password\n' >"$work/password"
   openssl pkcs12 -export -inkey "$work/sign.key" -in "$work/sign.crt" -certfile "$work/ca.crt" \
     -passout "file:$work/password" -out "$work/sign.pfx"
