@@ -233,10 +233,9 @@ int RemoveSubkeys(HKEY root, const std::wstring& rootName, const std::wstring& p
   for (DWORD index = 0, length = 256;
        RegEnumKeyExW(key, index, name, &length, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
        ++index, length = 256) {
-    if (std::any_of(prefixes.begin(), prefixes.end(), [&](const wchar_t* prefix) {
-          return _wcsnicmp(name, prefix, wcslen(prefix)) == 0;
-        })) {
-      found.push_back(name);
+    // The prefixes given share no start, so a name matches one at most.
+    for (const wchar_t* prefix : prefixes) {
+      if (_wcsnicmp(name, prefix, wcslen(prefix)) == 0) found.push_back(name);
     }
   }
   RegCloseKey(key);
