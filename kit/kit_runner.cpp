@@ -81,6 +81,14 @@ void Count(const char* marker, const std::string& text, int Totals::*count, Tota
 
 const char kFailed[] = "[ FAILED  ] ";
 
+// How a program's run went: whether it started, its exit code (or, when it
+// did not start, CreateProcess's error), and why it was ended when it was.
+struct Run {
+  bool started;
+  DWORD code;
+  std::string how;
+};
+
 // Follows one program's output, line by line. Result lines are only those of
 // the test that is running: a program that a test starts in turn (another
 // test program) may write its own into the same output.
@@ -113,14 +121,16 @@ class ResultReader {
     told_.push_back(line);
   }
 
-  // After the program ended with this code, or was ended (`how` says why):
-  // its totals, and how long it ran.
-  void End(const std::string& how, DWORD exitCode) {
-    const std::string why = how.empty() ? "ended with code " + std::to_string(exitCode) : how;
-    if (!running_.empty()) {
+  // After the program's run: its totals, and how long it ran.
+  void End(const Run& run) {
+    const std::string why =
+        run.how.empty() ? "ended with code " + std::to_string(run.code) : run.how;
+    if (!run.started) {
+      Finish(kFailed, ": cannot start (error " + std::to_string(run.code) + ")", &Totals::failed);
+    } else if (!running_.empty()) {
       told_.push_back("(" + why + " before this test ended)");
       Finish(kFailed, " " + running_, &Totals::failed);
-    } else if (!how.empty() || (exitCode != 0 && own_.failed == 0)) {
+    } else if (!run.how.empty() || (run.code != 0 && own_.failed == 0)) {
       Finish(kFailed, ": " + why, &Totals::failed);
     } else if (own_.passed + own_.failed + own_.skipped == 0) {
       Finish(kFailed, ": ran no test", &Totals::failed);
@@ -148,14 +158,6 @@ class ResultReader {
   std::vector<std::string> told_;
 };
 
-// How a program's run went: whether it started, its exit code (or, when it
-// did not start, CreateProcess's error), and why it was ended when it was.
-struct Run {
-  bool started;
-  DWORD code;
-  std::string how;
-};
-
 // Runs a program of the folder with these arguments, in that folder, handing
 // each line of its output to `line` as it comes, and ends it after timeoutMs.
 Run RunProgram(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
@@ -172,41 +174,37 @@ Run RunProgram(const std::wstring& folder, const std::wstring& name, const std::
   options.output = writeEnd;
   options.inJob = true;
   ChildProcess child;
-  Run run = {child.Start(L"\"" + folder + L"\\" + name + L"\" " + arguments, options), 1, ""};
+  const bool started = child.Start(L"\"" + folder + L"\\" + name + L"\" " + arguments, options);
+  Run run = {started, started ? 1 : child.error(), ""};
   CloseHandle(writeEnd);
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
-  if (!run.started) {
-    CloseHandle(readEnd);
-    return {false, child.error(), ""};
-  }
 
-  // Read what has come until the program ends; not until the pipe closes,
-  // which a process the program started and that outlives it may hold open.
+  // Read what has come until the program ends, and once more after for its
+  // last words; not until the pipe closes, which a process the program
+  // started and that outlives it may hold open. One that did not start ends
+  // here.
   std::string pending;
   const DWORD start = GetTickCount();
-  for (bool ended = false;;) {
-    DWORD available = 0, got = 0;
-    char buffer[4096];
-    if (PeekNamedPipe(readEnd, NULL, 0, NULL, &available, NULL) && available > 0) {
-      if (!ReadFile(readEnd, buffer, std::min<DWORD>(available, sizeof(buffer)), &got, NULL)) break;
-      pending.append(buffer, got);
-      for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-        std::string text = pending.substr(0, end);
-        if (!text.empty() && text.back() == '\r') text.pop_back();
-        line(text);
-      }
-    } else if (ended) {
-      break;
-    } else if (WaitForSingleObject(child.handle(), 20) == WAIT_OBJECT_0) {
-      ended = true;  // one more look at the pipe for its last words
-    } else if (GetTickCount() - start > timeoutMs) {
+  for (bool ended = !started; !ended;) {
+    ended = child.WaitForExit(20, &run.code);
+    if (!ended && GetTickCount() - start > timeoutMs) {
       run.how = "still running after " + std::to_string(timeoutMs / 60000) + " minutes: ended";
       child.End();
       ended = true;
     }
+    DWORD available = 0, got = 0;
+    char buffer[4096];
+    while (PeekNamedPipe(readEnd, NULL, 0, NULL, &available, NULL) && available > 0 &&
+           ReadFile(readEnd, buffer, std::min<DWORD>(available, sizeof(buffer)), &got, NULL)) {
+      pending.append(buffer, got);
+    }
+    for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+      std::string text = pending.substr(0, end);
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      line(text);
+    }
   }
   if (!pending.empty()) line(pending);
-  GetExitCodeProcess(child.handle(), &run.code);
   CloseHandle(readEnd);
 
   // What the program started and left running is ended with its job.
@@ -235,10 +233,9 @@ int RemoveSubkeys(HKEY root, const std::wstring& rootName, const std::wstring& p
   for (DWORD index = 0, length = 256;
        RegEnumKeyExW(key, index, name, &length, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
        ++index, length = 256) {
-    if (std::any_of(prefixes.begin(), prefixes.end(), [&](const wchar_t* prefix) {
-          return _wcsnicmp(name, prefix, wcslen(prefix)) == 0;
-        })) {
-      found.push_back(name);
+    // The prefixes given share no start, so a name matches one at most.
+    for (const wchar_t* prefix : prefixes) {
+      if (_wcsnicmp(name, prefix, wcslen(prefix)) == 0) found.push_back(name);
     }
   }
   RegCloseKey(key);
@@ -274,11 +271,9 @@ int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
   // can be, and fails nothing.
   for (const auto& [name, isFolder] : FolderEntries(tempFolder)) {
     const std::wstring path = tempFolder + L"\\" + name;
-    if (isFolder) {
-      RemoveFolderTree(path);
-    } else {
-      DeleteFileW(path.c_str());
-    }
+    // Whichever it is: each call leaves the other kind alone.
+    DeleteFileW(path.c_str());
+    RemoveFolderTree(path);
     const bool removed = GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
     if (_wcsnicmp(name.c_str(), L"handoff-", 8) == 0) {
       Print("      left: " + Utf8(path) + (removed ? " (removed now)" : " (cannot be removed)"));
@@ -440,8 +435,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring tempFolder = kit + L"\\temp";
   RemoveFolderTree(tempFolder);
   CreateDirectoryW(tempFolder.c_str(), NULL);
-  SetEnvironmentVariableW(L"TEMP", tempFolder.c_str());
-  SetEnvironmentVariableW(L"TMP", tempFolder.c_str());
+  for (const wchar_t* name : {L"TEMP", L"TMP"}) SetEnvironmentVariableW(name, tempFolder.c_str());
   HKEY makerKey;
   const bool makerKeyExisted =
       RegOpenKeyExW(HKEY_CURRENT_USER, kMakerKey, 0, KEY_READ, &makerKey) == ERROR_SUCCESS;
@@ -460,8 +454,9 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring folder = kit + L"\\" + build;
     const std::string buildName = Utf8(build);
     const auto programs = FolderEntries(folder, L"*_test.exe");
-    if (programs.empty()) {
-      fail(buildName + ": no test programs in " + Utf8(folder));
+    if (programs.empty() ||
+        GetFileAttributesW((folder + L"\\can_start.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
+      fail(buildName + ": no test programs, or no can_start.exe, in " + Utf8(folder));
       continue;
     }
     // Decided once for the build: any error here means that the system
@@ -470,10 +465,6 @@ int wmain(int argc, wchar_t** argv) {
     // 1359), and so does a process that ends without having run it, with
     // another code than it was given. One that runs and does not end is a
     // failure: the build's programs would not end either.
-    if (GetFileAttributesW((folder + L"\\can_start.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
-      fail(buildName + ": no can_start.exe in " + Utf8(folder));
-      continue;
-    }
     const Run probe = RunProgram(folder, L"can_start.exe", std::to_wstring(kCanStartCode), 60000,
                                  [](const std::string&) {});
     if (!probe.how.empty()) {
@@ -482,14 +473,12 @@ int wmain(int argc, wchar_t** argv) {
       continue;
     }
     if (!probe.started || probe.code != kCanStartCode) {
-      char code[16];
-      snprintf(code, sizeof(code), "0x%08lx", probe.code);
-      const std::string why = !probe.started ? "error " + std::to_string(probe.code)
-                                             : "its can_start.exe ended with code " +
-                                                   std::string(code) + ", not the " +
-                                                   std::to_string(kCanStartCode) + " it was given";
-      notRun(buildName + ": this system cannot start " + buildName + " programs (" + why +
-             "): NOT tested");
+      char why[96];
+      snprintf(why, sizeof(why),
+               "its can_start.exe ended with code 0x%08lx, not the %lu it was given", probe.code,
+               kCanStartCode);
+      notRun(buildName + ": this system cannot start " + buildName + " programs (" +
+             (probe.started ? why : "error " + std::to_string(probe.code)) + "): NOT tested");
       continue;
     }
     for (const auto& [program, isFolder] : programs) {
@@ -498,28 +487,20 @@ int wmain(int argc, wchar_t** argv) {
       // Without an interactive desktop, the tests that need one are named
       // and not run, and the others run.
       std::wstring arguments;
-      const auto desktop = std::find_if(
-          std::begin(kDesktopTests), std::end(kDesktopTests),
-          [&](const auto& tests) { return _wcsicmp(program.c_str(), tests.program) == 0; });
-      const std::wstring desktopFilter = desktop != std::end(kDesktopTests) ? desktop->filter : L"";
-      if (!noDesktop.empty() && !desktopFilter.empty()) {
-        const auto names = ListTests(folder, program, desktopFilter);
-        if (names.empty()) fail(label + ": lists no test for " + Utf8(desktopFilter));
+      for (const auto& tests : kDesktopTests) {
+        if (noDesktop.empty() || _wcsicmp(program.c_str(), tests.program) != 0) continue;
+        const auto names = ListTests(folder, program, tests.filter);
+        if (names.empty()) fail(label + ": lists no test for " + Utf8(tests.filter));
         for (const std::string& name : names) {
           notRun(label + " " + name + ": NOT RUN: it needs an interactive desktop");
         }
-        if (desktopFilter == L"*") continue;
-        arguments = L"--gtest_filter=-" + desktopFilter;
+        arguments = L"--gtest_filter=-" + std::wstring(tests.filter);
       }
+      // One that needs the desktop for all its tests has none left to run.
+      if (arguments == L"--gtest_filter=-*") continue;
       ResultReader reader(label, &totals);
-      const Run run =
-          RunProgram(folder, program, L"--gtest_color=no " + arguments, kProgramTimeoutMs,
-                     [&reader](const std::string& line) { reader.Line(line); });
-      if (!run.started) {
-        fail(label + ": cannot start (error " + std::to_string(run.code) + ")");
-        continue;
-      }
-      reader.End(run.how, run.code);
+      reader.End(RunProgram(folder, program, L"--gtest_color=no " + arguments, kProgramTimeoutMs,
+                            [&reader](const std::string& line) { reader.Line(line); }));
     }
   }
   if (int left = RemoveLeftovers(makerKeyExisted, tempFolder)) {

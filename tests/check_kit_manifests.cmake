@@ -8,16 +8,15 @@
 # FOLDER checks every .exe in it, so that a program added to the kit is held
 # to this too.
 
-set(programs ${PROGRAMS})
 if(FOLDER)
-  file(GLOB programs ${FOLDER}/*.exe)
-  if(NOT programs)
-    message(FATAL_ERROR "no programs in ${FOLDER}")
-  endif()
+  file(GLOB PROGRAMS ${FOLDER}/*.exe)
+endif()
+if(NOT PROGRAMS)
+  message(FATAL_ERROR "no programs in ${FOLDER}")
 endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/check_manifest.cmake)
-foreach(program IN LISTS programs)
+foreach(program IN LISTS PROGRAMS)
   get_filename_component(fileName ${program} NAME)
   set(manifest ${WORK_DIR}/${fileName}.manifest)
   file(REMOVE ${manifest})
@@ -30,5 +29,5 @@ endforeach()
 if(failures)
   message(FATAL_ERROR "kit programs without a manifest that runs them asInvoker:${failures}")
 endif()
-list(LENGTH programs count)
+list(LENGTH PROGRAMS count)
 message(STATUS "each of ${count} programs carries a manifest that runs it asInvoker")

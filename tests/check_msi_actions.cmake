@@ -20,20 +20,16 @@ foreach(table CustomAction InstallUISequence InstallExecuteSequence)
   string(REPLACE "\r" "" ${table} "${${table}}")
 endforeach()
 
-# Each action runs the installed handoff.exe as its custom action type.
-foreach(action RunHandoff=18 RunHandoffNoWait=210)
-  string(REPLACE "=" "\t" action "${action}")
-  if(NOT (CustomAction MATCHES "\n${action}\tHandoff\t"))
-    string(REGEX MATCH "\n${action}[^\n]*" found "${CustomAction}")
-    string(REPLACE "\t" " is not of type " action "${action}")
-    fail("${action}: '${found}'")
-  endif()
-endforeach()
-# Each comes right after another in its sequence table, on its condition.
-foreach(row "InstallUISequence|ExecuteAction|RunHandoff|NOT Installed"
-            "InstallExecuteSequence|InstallFinalize|RunHandoffNoWait|NOT Installed AND UILevel < 4")
+# Each action runs the installed handoff.exe as its custom action type, and
+# comes right after another in its sequence table, on its condition.
+foreach(row "InstallUISequence|ExecuteAction|RunHandoff|18|NOT Installed"
+            "InstallExecuteSequence|InstallFinalize|RunHandoffNoWait|210|NOT Installed AND UILevel < 4")
   string(REPLACE "|" ";" row "${row}")
-  list(POP_FRONT row table after action expected)
+  list(POP_FRONT row table after action type expected)
+  if(NOT (CustomAction MATCHES "\n${action}\t${type}\tHandoff\t"))
+    string(REGEX MATCH "\n${action}\t[^\n]*" found "${CustomAction}")
+    fail("${action} is not of type ${type}: '${found}'")
+  endif()
   if(NOT ("${${table}}" MATCHES "\n${after}\t[^\t\n]*\t([0-9]+)\n"))
     fail("${table} lacks ${after}")
   else()
