@@ -47,7 +47,7 @@ void SetLogPixels(DWORD dpi) {
 }
 
 bool BringToForeground(HWND window) {
-  for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(50)) {
+  return WaitUntil(5000, 50, [window] {
     if (GetForegroundWindow() == window) return true;
     // Windows lets only some processes set the foreground: the foreground one
     // (a test started from the console that has the focus is one), what it
@@ -61,8 +61,8 @@ bool BringToForeground(HWND window) {
       SetForegroundWindow(window);
       AttachThreadInput(ours, foreground, FALSE);
     }
-  }
-  return GetForegroundWindow() == window;
+    return GetForegroundWindow() == window;
+  });
 }
 
 std::vector<DWORD> ProcessIdsOf(const std::string& programPath) {
@@ -92,24 +92,20 @@ std::vector<DWORD> ProcessIdsOf(const std::string& programPath) {
 
 HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
   HWND found = NULL;
-  for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs;) {
+  bool ended = false;
+  const bool ready = WaitUntil(timeoutMs, 50, [&] {
     found = PromptWindowOf(process != NULL ? GetProcessId(process) : 0);
     GUITHREADINFO gui = {};
     gui.cbSize = sizeof(gui);
-    if (found != NULL && IsWindowVisible(found) &&
-        GetGUIThreadInfo(GetWindowThreadProcessId(found, NULL), &gui) && gui.hwndFocus != NULL) {
-      // The window takes the focus as it is shown, and the program moves it
-      // to its first button before it waits for input.
-      if (process != NULL) WaitForInputIdle(process, 5000);
-      return found;
-    }
-    if (process == NULL) {
-      Sleep(50);
-    } else if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) {
-      return NULL;
-    }
-  }
-  return found;
+    ended = process != NULL && WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    return ended ||
+           (found != NULL && IsWindowVisible(found) &&
+            GetGUIThreadInfo(GetWindowThreadProcessId(found, NULL), &gui) && gui.hwndFocus != NULL);
+  });
+  // The window takes the focus as it is shown, and the program moves it to
+  // its first button before it waits for input.
+  if (ready && !ended && process != NULL) WaitForInputIdle(process, 5000);
+  return ended ? NULL : found;
 }
 
 static void SendInputs(std::vector<INPUT> inputs) {
