@@ -135,13 +135,6 @@ void WriteFileText(const std::string& path, const std::string& text) {
   CloseHandle(file);
 }
 
-bool WaitUntil(DWORD timeoutMs, DWORD pollMs, const std::function<bool()>& done) {
-  for (DWORD start = GetTickCount();; Sleep(pollMs)) {
-    if (done()) return true;
-    if (GetTickCount() - start >= timeoutMs) return false;
-  }
-}
-
 std::string ModuleFolder() {
   char path[MAX_PATH];
   DWORD length = GetModuleFileNameA(NULL, path, sizeof(path));
@@ -190,8 +183,7 @@ void TestStore::SetDword(const char* valueName, DWORD value) const {
 void TestStore::SetString(const char* valueName, const std::string& text) const {
   OpenKey key(HKEY_CURRENT_USER, StoreKeyPath(name_), true);
   const std::wstring wide = Widen(text);
-  ASSERT_NE(key.key, nullptr);
-  ASSERT_EQ(RegSetValueExW(key.key, Widen(valueName).c_str(), 0, REG_SZ,
+  EXPECT_EQ(RegSetValueExW(key.key, Widen(valueName).c_str(), 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(wide.c_str()),
                            static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))),
             ERROR_SUCCESS);
@@ -437,7 +429,7 @@ OnlyWindowsEnvironment::~OnlyWindowsEnvironment() {
 }
 
 ShellFlashWatch::ShellFlashWatch() : ready_(CreateEventA(NULL, TRUE, FALSE, NULL)) {
-  thread_ = CreateThread(NULL, 0, Run, this, 0, &threadId_);
+  thread_ = CreateThread(NULL, 0, Run, this, 0, NULL);
   if (thread_ == NULL || WaitForSingleObject(ready_, 10000) != WAIT_OBJECT_0 || hwnd_ == NULL) {
     ADD_FAILURE() << "no window of the test's own: is DISPLAY set?";
   }
@@ -445,7 +437,7 @@ ShellFlashWatch::ShellFlashWatch() : ready_(CreateEventA(NULL, TRUE, FALSE, NULL
 
 ShellFlashWatch::~ShellFlashWatch() {
   if (thread_ != NULL) {
-    PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+    PostThreadMessageA(GetThreadId(thread_), WM_QUIT, 0, 0);
     WaitForSingleObject(thread_, 10000);
     CloseHandle(thread_);
   }
@@ -454,8 +446,7 @@ ShellFlashWatch::~ShellFlashWatch() {
 
 bool ShellFlashWatch::Flashed(HWND window, DWORD timeoutMs) const {
   return WaitUntil(timeoutMs, 20, [this, window] {
-    const LONG recorded = flashCount_;
-    const LONG count = std::min(recorded, kMaxFlashes);
+    const LONG count = std::min(static_cast<LONG>(flashCount_), kMaxFlashes);
     return std::find(flashed_, flashed_ + count, window) != flashed_ + count;
   });
 }
@@ -467,7 +458,6 @@ DWORD WINAPI ShellFlashWatch::Run(void* self) {
   windowClass.hInstance = GetModuleHandleA(NULL);
   windowClass.lpszClassName = "HandoffTestShellFlashWatch";
   RegisterClassA(&windowClass);  // fails harmlessly once it exists
-  watch->shellHookMessage_ = RegisterWindowMessageA("SHELLHOOK");
   // Small and out of the prompt's way, in the middle of the screen's top.
   HWND hwnd = CreateWindowExA(0, windowClass.lpszClassName, "handoff test window",
                               WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 20, 20, 240, 80, NULL, NULL,
@@ -487,9 +477,10 @@ DWORD WINAPI ShellFlashWatch::Run(void* self) {
 LRESULT CALLBACK ShellFlashWatch::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                                              LPARAM lParam) {
   auto* watch = reinterpret_cast<ShellFlashWatch*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  static const UINT kShellHook = RegisterWindowMessageA("SHELLHOOK");
   // HSHELL_FLASH is HSHELL_REDRAW with the high bit: a redraw that flashes.
   const WPARAM kShellFlash = HSHELL_REDRAW | 0x8000;
-  if (watch != nullptr && message == watch->shellHookMessage_ && message != 0) {
+  if (watch != nullptr && message == kShellHook && message != 0) {
     const LONG slot = watch->flashCount_;
     if (wParam == kShellFlash && slot < kMaxFlashes) {
       watch->flashed_[slot] = reinterpret_cast<HWND>(lParam);
@@ -630,41 +621,33 @@ ULONG_PTR DefaultSecurityCookie() {
 
 namespace {
 
-// A PE image, as a file or as mapped, read with every offset checked against its size.
-class ImageFile {
- public:
-  explicit ImageFile(std::string bytes) : bytes_(std::move(bytes)) {}
+// `length` bytes at this offset of a PE image, as a file or as mapped;
+// nullptr when they are not all in it. Every read of an image is checked so.
+template <class T>
+T* At(std::string& image, size_t offset, size_t length = sizeof(T)) {
+  return offset <= image.size() && length <= image.size() - offset
+             ? reinterpret_cast<T*>(&image[offset])
+             : nullptr;
+}
 
-  // `length` bytes at this offset of the file; nullptr when they are not all in it.
-  template <class T>
-  T* At(size_t offset, size_t length = sizeof(T)) {
-    return offset <= bytes_.size() && length <= bytes_.size() - offset
-               ? reinterpret_cast<T*>(&bytes_[offset])
-               : nullptr;
-  }
+// The entry of this index in the data directory, when the image's headers
+// are of this kind, 32-bit or 64-bit; nullptr when they are not or it has none.
+template <class Headers>
+const IMAGE_DATA_DIRECTORY* DirectoryOf(std::string& image, WORD magic, DWORD index) {
+  const auto* dos = At<IMAGE_DOS_HEADER>(image, 0);
+  const auto* nt = dos == nullptr ? nullptr : At<Headers>(image, dos->e_lfanew);
+  return nt != nullptr && nt->Signature == IMAGE_NT_SIGNATURE &&
+                 nt->OptionalHeader.Magic == magic && index < nt->OptionalHeader.NumberOfRvaAndSizes
+             ? &nt->OptionalHeader.DataDirectory[index]
+             : nullptr;
+}
 
-  // The entry of this index in the data directory of a 32-bit or 64-bit
-  // image; nullptr when it has none.
-  const IMAGE_DATA_DIRECTORY* Directory(DWORD index) {
-    const IMAGE_DOS_HEADER* dos = At<IMAGE_DOS_HEADER>(0);
-    const IMAGE_NT_HEADERS32* nt32 =
-        dos == nullptr ? nullptr : At<IMAGE_NT_HEADERS32>(dos->e_lfanew);
-    if (nt32 == nullptr || nt32->Signature != IMAGE_NT_SIGNATURE) return nullptr;
-    if (nt32->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
-      return index < nt32->OptionalHeader.NumberOfRvaAndSizes
-                 ? &nt32->OptionalHeader.DataDirectory[index]
-                 : nullptr;
-    }
-    const IMAGE_NT_HEADERS64* nt64 = At<IMAGE_NT_HEADERS64>(dos->e_lfanew);
-    return nt64 != nullptr && nt64->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC &&
-                   index < nt64->OptionalHeader.NumberOfRvaAndSizes
-               ? &nt64->OptionalHeader.DataDirectory[index]
-               : nullptr;
-  }
-
- private:
-  std::string bytes_;
-};
+const IMAGE_DATA_DIRECTORY* Directory(std::string& image, DWORD index) {
+  const auto* entry = DirectoryOf<IMAGE_NT_HEADERS32>(image, IMAGE_NT_OPTIONAL_HDR32_MAGIC, index);
+  return entry != nullptr
+             ? entry
+             : DirectoryOf<IMAGE_NT_HEADERS64>(image, IMAGE_NT_OPTIONAL_HDR64_MAGIC, index);
+}
 
 }  // namespace
 
@@ -681,25 +664,25 @@ ULONG_PTR StackGuardOf(HANDLE process) {
       !ReadProcessMemory(process, module.modBaseAddr, &bytes[0], bytes.size(), &got)) {
     return 0;
   }
-  ImageFile image(std::move(bytes));
-  const IMAGE_DATA_DIRECTORY* entry = image.Directory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG);
+  const IMAGE_DATA_DIRECTORY* entry = Directory(bytes, IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG);
   const auto* config = entry == nullptr || entry->VirtualAddress == 0
                            ? nullptr
-                           : image.At<IMAGE_LOAD_CONFIG_DIRECTORY>(entry->VirtualAddress);
+                           : At<IMAGE_LOAD_CONFIG_DIRECTORY>(bytes, entry->VirtualAddress);
   // The cookie's address is a virtual address, not an offset in the image.
-  const auto* guard = config == nullptr || config->SecurityCookie == 0
-                          ? nullptr
-                          : image.At<ULONG_PTR>(config->SecurityCookie -
-                                                reinterpret_cast<ULONG_PTR>(module.modBaseAddr));
+  const auto* guard =
+      config == nullptr || config->SecurityCookie == 0
+          ? nullptr
+          : At<ULONG_PTR>(bytes,
+                          config->SecurityCookie - reinterpret_cast<ULONG_PTR>(module.modBaseAddr));
   return guard != nullptr ? *guard : 0;
 }
 
 DWORD CertificateTableSize(const std::string& path) {
-  ImageFile image(ReadFileText(path));
-  const IMAGE_DATA_DIRECTORY* table = image.Directory(IMAGE_DIRECTORY_ENTRY_SECURITY);
+  std::string image = ReadFileText(path);
+  const IMAGE_DATA_DIRECTORY* table = Directory(image, IMAGE_DIRECTORY_ENTRY_SECURITY);
   // Its address is an offset in the file, not an RVA as the other entries'.
   return table != nullptr && table->Size != 0 &&
-                 image.At<BYTE>(table->VirtualAddress, table->Size) != nullptr
+                 At<BYTE>(image, table->VirtualAddress, table->Size) != nullptr
              ? table->Size
              : 0;
 }
