@@ -6,9 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <map>
 #include <sstream>
-#include <utility>
 
 #include "test_support.h"
 
@@ -117,14 +116,13 @@ static void SendInputs(std::vector<INPUT> inputs) {
 void PressKeysIn(HWND window, const std::string& keys) {
   // Keys go to the foreground window's thread, and there to its focus.
   ASSERT_TRUE(BringToForeground(window)) << "the window did not come to the foreground";
-  static const std::pair<const char*, WORD> kKeys[] = {
+  static const std::map<std::string, WORD> kKeys = {
       {"Return", VK_RETURN}, {"Escape", VK_ESCAPE}, {"Tab", VK_TAB}, {"space", VK_SPACE}};
   std::istringstream names(keys);
   bool first = true;
   for (std::string name; names >> name; first = false) {
-    auto key = std::find_if(std::begin(kKeys), std::end(kKeys),
-                            [&name](const auto& known) { return name == known.first; });
-    ASSERT_NE(key, std::end(kKeys)) << "no key named " << name;
+    const auto key = kKeys.find(name);
+    ASSERT_NE(key, kKeys.end()) << "no key named " << name;
     if (!first) Sleep(150);
     std::vector<INPUT> press(2, INPUT{INPUT_KEYBOARD});
     press[0].ki.wVk = press[1].ki.wVk = key->second;

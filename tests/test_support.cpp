@@ -31,13 +31,11 @@ std::string ProcessTag() {
 struct OpenKey : NoCopy {
   OpenKey(HKEY root, const std::string& keyPath, bool create = false) {
     const std::wstring path = Widen(keyPath);
-    if (!create) {
-      if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) key = NULL;
-    } else if (RegCreateKeyExW(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
-               ERROR_SUCCESS) {
-      ADD_FAILURE() << "cannot create " << keyPath;
+    if ((create ? RegCreateKeyExW(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL)
+                : RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key)) != ERROR_SUCCESS) {
       key = NULL;
     }
+    if (create && key == NULL) ADD_FAILURE() << "cannot create " << keyPath;
   }
   ~OpenKey() {
     if (key != NULL) RegCloseKey(key);
@@ -78,19 +76,18 @@ void SetClassesValue(const std::string& keyPath, const std::string& text) {
 }
 
 // Removes the file type, and what Windows' shell may have noted of it for
-// this user once a file of it was opened. The extension and the ProgID (none
-// for a type never registered) are the tests' own: nobody else's is touched.
+// this user once a file of it was opened. The extension and the ProgID are
+// the tests' own: nobody else's is touched.
 void RemoveFileType(const std::string& extension, const std::string& progId) {
-  std::vector<std::pair<HKEY, std::string>> keys = {
+  const std::pair<HKEY, std::string> keys[] = {
       {TypesRoot(), TypesPath(extension)},
+      {TypesRoot(), TypesPath(progId)},
       {HKEY_CURRENT_USER,
        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + extension}};
-  if (!progId.empty()) keys.push_back({TypesRoot(), TypesPath(progId)});
   for (const auto& [root, keyPath] : keys) DeleteKeyTree(root, Widen(keyPath));
   const char* toasts = "Software\\Microsoft\\Windows\\CurrentVersion\\ApplicationAssociationToasts";
   const std::string suffix = "_" + extension;
-  for (const RegistryValue& value : Snapshot(toasts)) {
-    const std::string& name = value.name;
+  for (const auto& [name, type, data] : Snapshot(toasts)) {
     if (name.size() > suffix.size() &&
         _stricmp(name.c_str() + name.size() - suffix.size(), suffix.c_str()) == 0) {
       RegDeleteKeyValueA(HKEY_CURRENT_USER, toasts, name.c_str());
@@ -203,16 +200,13 @@ void TestStore::SetList(const std::vector<std::string>& entries) const {
 std::vector<RegistryValue> Snapshot(const std::string& keyPath) {
   std::vector<RegistryValue> values;
   OpenKey key(HKEY_CURRENT_USER, keyPath);
-  for (DWORD index = 0; key.key != NULL; ++index) {
-    char name[16384];
-    DWORD nameLength = sizeof(name);
-    DWORD type = 0;
-    BYTE data[8192];
-    DWORD dataLength = sizeof(data);
-    if (RegEnumValueA(key.key, index, name, &nameLength, NULL, &type, data, &dataLength) !=
-        ERROR_SUCCESS) {
-      break;
-    }
+  char name[16384];
+  BYTE data[8192];
+  DWORD type = 0;
+  for (DWORD index = 0, nameLength = sizeof(name), dataLength = sizeof(data);
+       key.key != NULL && RegEnumValueA(key.key, index, name, &nameLength, NULL, &type, data,
+                                        &dataLength) == ERROR_SUCCESS;
+       ++index, nameLength = sizeof(name), dataLength = sizeof(data)) {
     values.push_back({std::string(name, nameLength), type,
                       std::string(reinterpret_cast<char*>(data), dataLength)});
   }
@@ -255,11 +249,11 @@ std::string KeyClass(const std::string& keyPath) {
 std::vector<std::string> Subkeys(const std::string& keyPath) {
   std::vector<std::string> names;
   OpenKey key(HKEY_CURRENT_USER, keyPath);
-  for (DWORD index = 0; key.key != NULL; ++index) {
-    wchar_t name[256];
-    DWORD length = sizeof(name) / sizeof(name[0]);
-    if (RegEnumKeyExW(key.key, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
-      break;
+  wchar_t name[256];
+  for (DWORD index = 0, length = std::size(name);
+       key.key != NULL &&
+       RegEnumKeyExW(key.key, index, name, &length, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+       ++index, length = std::size(name)) {
     names.push_back(Utf8(std::wstring(name, length)));
   }
   std::sort(names.begin(), names.end());
@@ -318,8 +312,9 @@ OpenRecorder::OpenRecorder(const std::string& extension)
 
 OpenRecorder::~OpenRecorder() {
   RemoveFileType(extension_, progId_);
+  // The type of MakeUnassociatedFile is never registered, nor its files ever
+  // opened where a shell would note them (on Windows, which offers a chooser).
   RemoveFileType(refusedExtension_, refusedProgId_);
-  RemoveFileType(".nohandler" + ProcessTag(), "");
 }
 
 std::string OpenRecorder::Command(const std::string& path, const std::string& verb) const {
