@@ -498,12 +498,8 @@ BOOL CALLBACK TakeIfMatching(HWND hwnd, LPARAM lParam) {
 
 HWND FindTopWindow(const std::function<bool(HWND)>& match, HDESK desktop) {
   std::pair<const std::function<bool(HWND)>*, HWND> search = {&match, NULL};
-  const LPARAM lParam = reinterpret_cast<LPARAM>(&search);
-  if (desktop != NULL) {
-    EnumDesktopWindows(desktop, TakeIfMatching, lParam);
-  } else {
-    EnumWindows(TakeIfMatching, lParam);
-  }
+  // A NULL desktop is the caller's own.
+  EnumDesktopWindows(desktop, TakeIfMatching, reinterpret_cast<LPARAM>(&search));
   return search.second;
 }
 
