@@ -2,7 +2,7 @@
 // under Wine.
 #include "program_driver.h"
 
-#include <tlhelp32.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
@@ -67,25 +67,20 @@ bool BringToForeground(HWND window) {
 std::vector<DWORD> ProcessIdsOf(const std::string& programPath) {
   std::vector<DWORD> found;
   const std::wstring wanted = Widen(programPath);
-  const std::wstring leaf = wanted.substr(wanted.find_last_of(L'\\') + 1);
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return found;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot, &entry); more;
-       more = Process32NextW(snapshot, &entry)) {
-    if (_wcsicmp(entry.szExeFile, leaf.c_str()) != 0) continue;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+  DWORD ids[4096];
+  DWORD bytes = 0;
+  if (!EnumProcesses(ids, sizeof(ids), &bytes)) return found;
+  for (DWORD i = 0; i < bytes / sizeof(ids[0]); ++i) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ids[i]);
     if (process == NULL) continue;
     wchar_t path[MAX_PATH];
     DWORD length = MAX_PATH;
     if (QueryFullProcessImageNameW(process, 0, path, &length) &&
         _wcsicmp(path, wanted.c_str()) == 0) {
-      found.push_back(entry.th32ProcessID);
+      found.push_back(ids[i]);
     }
     CloseHandle(process);
   }
-  CloseHandle(snapshot);
   return found;
 }
 
