@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <tlhelp32.h>
+#include <psapi.h>
 
 #include <stddef.h>
 #include <stdint.h>
@@ -643,16 +643,17 @@ const IMAGE_DATA_DIRECTORY* Directory(std::string& image, DWORD index) {
 }  // namespace
 
 ULONG_PTR StackGuardOf(HANDLE process) {
-  HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process));
-  MODULEENTRY32 module = {};
-  module.dwSize = sizeof(module);
-  const bool found = modules != INVALID_HANDLE_VALUE && Module32First(modules, &module);
-  if (modules != INVALID_HANDLE_VALUE) CloseHandle(modules);
-  // The main image as mapped, where an entry's address is its offset.
-  std::string bytes(found ? module.modBaseSize : 0, '\0');
+  // The main image, the process's first module, as mapped, where an entry's
+  // address is its offset.
+  HMODULE image = NULL;
+  DWORD needed = 0;
+  MODULEINFO module = {};
+  const bool found = EnumProcessModules(process, &image, sizeof(image), &needed) &&
+                     GetModuleInformation(process, image, &module, sizeof(module));
+  std::string bytes(found ? module.SizeOfImage : 0, '\0');
   SIZE_T got = 0;
   if (bytes.empty() ||
-      !ReadProcessMemory(process, module.modBaseAddr, &bytes[0], bytes.size(), &got)) {
+      !ReadProcessMemory(process, module.lpBaseOfDll, &bytes[0], bytes.size(), &got)) {
     return 0;
   }
   const IMAGE_DATA_DIRECTORY* entry = Directory(bytes, IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG);
@@ -664,7 +665,7 @@ ULONG_PTR StackGuardOf(HANDLE process) {
       config == nullptr || config->SecurityCookie == 0
           ? nullptr
           : At<ULONG_PTR>(bytes,
-                          config->SecurityCookie - reinterpret_cast<ULONG_PTR>(module.modBaseAddr));
+                          config->SecurityCookie - reinterpret_cast<ULONG_PTR>(module.lpBaseOfDll));
   return guard != nullptr ? *guard : 0;
 }
 
