@@ -1,6 +1,7 @@
 // What the tests' GoogleTest helpers (test_support) and the kit's runner,
-// which links no GoogleTest, share: a child process started, waited for with
-// a limit and ended by its handle, a folder's entries, and UTF-8 text.
+// which links no GoogleTest, share: a wait with a limit, a child process
+// started, waited for with a limit and ended by its handle, a folder's
+// entries, and UTF-8 text.
 #pragma once
 
 #include <windows.h>
