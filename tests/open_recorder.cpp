@@ -45,10 +45,10 @@ bool PathIn(const wchar_t* folder, const char* name, wchar_t (&path)[MAX_PATH + 
   return MultiByteToWideChar(CP_ACP, 0, name, -1, path + folderLength, 64) != 0;
 }
 
-// The next number of the folder's records, from the count kept in it, under
-// a mutex of all recorders (one that ended while holding it is waited for no
-// longer).
-bool TakeNumber(const wchar_t* folder, unsigned long* number) {
+// The next number of the folder's records: the length of a file kept in it,
+// which each recorder lengthens by one byte, under a mutex of all recorders
+// (one that ended while holding it is waited for no longer).
+bool TakeNumber(const wchar_t* folder, DWORD* number) {
   wchar_t countPath[MAX_PATH + 64];
   if (!PathIn(folder, "\\records.count", countPath)) return false;
   HANDLE mutex = CreateMutexW(NULL, FALSE, L"Local\\handoff-open-recorder");
@@ -56,16 +56,13 @@ bool TakeNumber(const wchar_t* folder, unsigned long* number) {
   const DWORD waited = WaitForSingleObject(mutex, 30000);
   bool taken = false;
   if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
-    HANDLE count =
-        CreateFileW(countPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, 0, NULL);
-    if (count != INVALID_HANDLE_VALUE) {
-      DWORD next = 0, done = 0;
-      if (!ReadFile(count, &next, sizeof(next), &done, NULL) || done != sizeof(next)) next = 0;
-      *number = next++;
-      taken = SetFilePointer(count, 0, NULL, FILE_BEGIN) == 0 &&
-              WriteFile(count, &next, sizeof(next), &done, NULL) && done == sizeof(next);
-      CloseHandle(count);
-    }
+    HANDLE count = CreateFileW(countPath, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, 0, NULL,
+                               OPEN_ALWAYS, 0, NULL);
+    DWORD done = 0;
+    taken = count != INVALID_HANDLE_VALUE &&
+            (*number = GetFileSize(count, NULL)) != INVALID_FILE_SIZE &&
+            WriteFile(count, "+", 1, &done, NULL) && done == 1;
+    if (count != INVALID_HANDLE_VALUE) CloseHandle(count);
     ReleaseMutex(mutex);
   }
   CloseHandle(mutex);
@@ -77,7 +74,7 @@ bool Record(const wchar_t* folder, const wchar_t* given, const wchar_t* verb) {
   GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
   unsigned long long start =
       (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-  unsigned long number = 0;
+  DWORD number = 0;
   if (!TakeNumber(folder, &number)) return false;
 
   char partialName[32];

@@ -2,13 +2,12 @@
 // under Wine.
 #include "program_driver.h"
 
-#include <tlhelp32.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <map>
 #include <sstream>
-#include <utility>
 
 #include "test_support.h"
 
@@ -47,7 +46,7 @@ void SetLogPixels(DWORD dpi) {
 }
 
 bool BringToForeground(HWND window) {
-  for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(50)) {
+  return WaitUntil(5000, 50, [window] {
     if (GetForegroundWindow() == window) return true;
     // Windows lets only some processes set the foreground: the foreground one
     // (a test started from the console that has the focus is one), what it
@@ -61,55 +60,46 @@ bool BringToForeground(HWND window) {
       SetForegroundWindow(window);
       AttachThreadInput(ours, foreground, FALSE);
     }
-  }
-  return GetForegroundWindow() == window;
+    return GetForegroundWindow() == window;
+  });
 }
 
 std::vector<DWORD> ProcessIdsOf(const std::string& programPath) {
   std::vector<DWORD> found;
   const std::wstring wanted = Widen(programPath);
-  const std::wstring leaf = wanted.substr(wanted.find_last_of(L'\\') + 1);
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return found;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot, &entry); more;
-       more = Process32NextW(snapshot, &entry)) {
-    if (_wcsicmp(entry.szExeFile, leaf.c_str()) != 0) continue;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+  DWORD ids[4096];
+  DWORD bytes = 0;
+  if (!EnumProcesses(ids, sizeof(ids), &bytes)) return found;
+  for (DWORD i = 0; i < bytes / sizeof(ids[0]); ++i) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ids[i]);
     if (process == NULL) continue;
     wchar_t path[MAX_PATH];
     DWORD length = MAX_PATH;
     if (QueryFullProcessImageNameW(process, 0, path, &length) &&
         _wcsicmp(path, wanted.c_str()) == 0) {
-      found.push_back(entry.th32ProcessID);
+      found.push_back(ids[i]);
     }
     CloseHandle(process);
   }
-  CloseHandle(snapshot);
   return found;
 }
 
 HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs) {
   HWND found = NULL;
-  for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs;) {
+  bool ended = false;
+  const bool ready = WaitUntil(timeoutMs, 50, [&] {
     found = PromptWindowOf(process != NULL ? GetProcessId(process) : 0);
     GUITHREADINFO gui = {};
     gui.cbSize = sizeof(gui);
-    if (found != NULL && IsWindowVisible(found) &&
-        GetGUIThreadInfo(GetWindowThreadProcessId(found, NULL), &gui) && gui.hwndFocus != NULL) {
-      // The window takes the focus as it is shown, and the program moves it
-      // to its first button before it waits for input.
-      if (process != NULL) WaitForInputIdle(process, 5000);
-      return found;
-    }
-    if (process == NULL) {
-      Sleep(50);
-    } else if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) {
-      return NULL;
-    }
-  }
-  return found;
+    ended = process != NULL && WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    return ended ||
+           (found != NULL && IsWindowVisible(found) &&
+            GetGUIThreadInfo(GetWindowThreadProcessId(found, NULL), &gui) && gui.hwndFocus != NULL);
+  });
+  // The window takes the focus as it is shown, and the program moves it to
+  // its first button before it waits for input.
+  if (ready && !ended && process != NULL) WaitForInputIdle(process, 5000);
+  return ended ? NULL : found;
 }
 
 static void SendInputs(std::vector<INPUT> inputs) {
@@ -121,14 +111,13 @@ static void SendInputs(std::vector<INPUT> inputs) {
 void PressKeysIn(HWND window, const std::string& keys) {
   // Keys go to the foreground window's thread, and there to its focus.
   ASSERT_TRUE(BringToForeground(window)) << "the window did not come to the foreground";
-  static const std::pair<const char*, WORD> kKeys[] = {
+  static const std::map<std::string, WORD> kKeys = {
       {"Return", VK_RETURN}, {"Escape", VK_ESCAPE}, {"Tab", VK_TAB}, {"space", VK_SPACE}};
   std::istringstream names(keys);
   bool first = true;
   for (std::string name; names >> name; first = false) {
-    auto key = std::find_if(std::begin(kKeys), std::end(kKeys),
-                            [&name](const auto& known) { return name == known.first; });
-    ASSERT_NE(key, std::end(kKeys)) << "no key named " << name;
+    const auto key = kKeys.find(name);
+    ASSERT_NE(key, kKeys.end()) << "no key named " << name;
     if (!first) Sleep(150);
     std::vector<INPUT> press(2, INPUT{INPUT_KEYBOARD});
     press[0].ki.wVk = press[1].ki.wVk = key->second;

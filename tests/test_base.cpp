@@ -3,6 +3,13 @@
 
 #include <algorithm>
 
+bool WaitUntil(DWORD timeoutMs, DWORD pollMs, const std::function<bool()>& done) {
+  for (DWORD start = GetTickCount();; Sleep(pollMs)) {
+    if (done()) return true;
+    if (GetTickCount() - start >= timeoutMs) return false;
+  }
+}
+
 bool RunningUnderWine() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
@@ -130,13 +137,12 @@ void ChildProcess::End() {
 }
 
 DWORD ChildProcess::LeftInJob(DWORD timeoutMs) const {
-  if (job_ == NULL) return 0;
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
-  for (DWORD waited = 0;; waited += 50, Sleep(50)) {
-    if (!QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &accounting,
-                                   sizeof(accounting), NULL)) {
-      return 0;
-    }
-    if (accounting.ActiveProcesses == 0 || waited >= timeoutMs) return accounting.ActiveProcesses;
-  }
+  WaitUntil(timeoutMs, 50, [&] {
+    return job_ == NULL ||
+           !QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &accounting,
+                                      sizeof(accounting), NULL) ||
+           accounting.ActiveProcesses == 0;
+  });
+  return accounting.ActiveProcesses;
 }

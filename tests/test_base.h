@@ -1,13 +1,26 @@
 // What the tests' GoogleTest helpers (test_support) and the kit's runner,
-// which links no GoogleTest, share: a child process started, waited for with
-// a limit and ended by its handle, a folder's entries, and UTF-8 text.
+// which links no GoogleTest, share: a wait with a limit, a child process
+// started, waited for with a limit and ended by its handle, a folder's
+// entries, and UTF-8 text.
 #pragma once
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
+
+// What owns a window, a thread, a key, a folder or a process is not copied.
+struct NoCopy {
+  NoCopy() = default;
+  NoCopy(const NoCopy&) = delete;
+  NoCopy& operator=(const NoCopy&) = delete;
+};
+
+// Asks `done` until it says true, every pollMs, at least once and then for at
+// most timeoutMs; true when it did.
+bool WaitUntil(DWORD timeoutMs, DWORD pollMs, const std::function<bool()>& done);
 
 // True under Wine, whose ntdll exports its version; false on Windows.
 bool RunningUnderWine();
@@ -46,12 +59,9 @@ struct ChildOptions {
 // A process of the caller's: started or opened by its id, waited for with a
 // limit, and ended by its handle (with its job, when it has one) if it is
 // still running when the object goes.
-class ChildProcess {
+class ChildProcess : NoCopy {
  public:
-  ChildProcess() = default;
   ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
 
   // False when it could not start, with CreateProcess's error in error().
   bool Start(std::wstring commandLine, const ChildOptions& options = {});

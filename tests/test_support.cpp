@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <tlhelp32.h>
+#include <psapi.h>
 
 #include <stddef.h>
 #include <stdint.h>
@@ -31,13 +31,11 @@ std::string ProcessTag() {
 struct OpenKey : NoCopy {
   OpenKey(HKEY root, const std::string& keyPath, bool create = false) {
     const std::wstring path = Widen(keyPath);
-    if (!create) {
-      if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) key = NULL;
-    } else if (RegCreateKeyExW(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
-               ERROR_SUCCESS) {
-      ADD_FAILURE() << "cannot create " << keyPath;
+    if ((create ? RegCreateKeyExW(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL)
+                : RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key)) != ERROR_SUCCESS) {
       key = NULL;
     }
+    if (create && key == NULL) ADD_FAILURE() << "cannot create " << keyPath;
   }
   ~OpenKey() {
     if (key != NULL) RegCloseKey(key);
@@ -78,19 +76,18 @@ void SetClassesValue(const std::string& keyPath, const std::string& text) {
 }
 
 // Removes the file type, and what Windows' shell may have noted of it for
-// this user once a file of it was opened. The extension and the ProgID (none
-// for a type never registered) are the tests' own: nobody else's is touched.
+// this user once a file of it was opened. The extension and the ProgID are
+// the tests' own: nobody else's is touched.
 void RemoveFileType(const std::string& extension, const std::string& progId) {
-  std::vector<std::pair<HKEY, std::string>> keys = {
+  const std::pair<HKEY, std::string> keys[] = {
       {TypesRoot(), TypesPath(extension)},
+      {TypesRoot(), TypesPath(progId)},
       {HKEY_CURRENT_USER,
        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + extension}};
-  if (!progId.empty()) keys.push_back({TypesRoot(), TypesPath(progId)});
   for (const auto& [root, keyPath] : keys) DeleteKeyTree(root, Widen(keyPath));
   const char* toasts = "Software\\Microsoft\\Windows\\CurrentVersion\\ApplicationAssociationToasts";
   const std::string suffix = "_" + extension;
-  for (const RegistryValue& value : Snapshot(toasts)) {
-    const std::string& name = value.name;
+  for (const auto& [name, type, data] : Snapshot(toasts)) {
     if (name.size() > suffix.size() &&
         _stricmp(name.c_str() + name.size() - suffix.size(), suffix.c_str()) == 0) {
       RegDeleteKeyValueA(HKEY_CURRENT_USER, toasts, name.c_str());
@@ -133,13 +130,6 @@ void WriteFileText(const std::string& path, const std::string& text) {
   DWORD written = 0;
   WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
   CloseHandle(file);
-}
-
-bool WaitUntil(DWORD timeoutMs, DWORD pollMs, const std::function<bool()>& done) {
-  for (DWORD start = GetTickCount();; Sleep(pollMs)) {
-    if (done()) return true;
-    if (GetTickCount() - start >= timeoutMs) return false;
-  }
 }
 
 std::string ModuleFolder() {
@@ -190,8 +180,7 @@ void TestStore::SetDword(const char* valueName, DWORD value) const {
 void TestStore::SetString(const char* valueName, const std::string& text) const {
   OpenKey key(HKEY_CURRENT_USER, StoreKeyPath(name_), true);
   const std::wstring wide = Widen(text);
-  ASSERT_NE(key.key, nullptr);
-  ASSERT_EQ(RegSetValueExW(key.key, Widen(valueName).c_str(), 0, REG_SZ,
+  EXPECT_EQ(RegSetValueExW(key.key, Widen(valueName).c_str(), 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(wide.c_str()),
                            static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))),
             ERROR_SUCCESS);
@@ -211,16 +200,13 @@ void TestStore::SetList(const std::vector<std::string>& entries) const {
 std::vector<RegistryValue> Snapshot(const std::string& keyPath) {
   std::vector<RegistryValue> values;
   OpenKey key(HKEY_CURRENT_USER, keyPath);
-  for (DWORD index = 0; key.key != NULL; ++index) {
-    char name[16384];
-    DWORD nameLength = sizeof(name);
-    DWORD type = 0;
-    BYTE data[8192];
-    DWORD dataLength = sizeof(data);
-    if (RegEnumValueA(key.key, index, name, &nameLength, NULL, &type, data, &dataLength) !=
-        ERROR_SUCCESS) {
-      break;
-    }
+  char name[16384];
+  BYTE data[8192];
+  DWORD type = 0;
+  for (DWORD index = 0, nameLength = sizeof(name), dataLength = sizeof(data);
+       key.key != NULL && RegEnumValueA(key.key, index, name, &nameLength, NULL, &type, data,
+                                        &dataLength) == ERROR_SUCCESS;
+       ++index, nameLength = sizeof(name), dataLength = sizeof(data)) {
     values.push_back({std::string(name, nameLength), type,
                       std::string(reinterpret_cast<char*>(data), dataLength)});
   }
@@ -263,11 +249,11 @@ std::string KeyClass(const std::string& keyPath) {
 std::vector<std::string> Subkeys(const std::string& keyPath) {
   std::vector<std::string> names;
   OpenKey key(HKEY_CURRENT_USER, keyPath);
-  for (DWORD index = 0; key.key != NULL; ++index) {
-    wchar_t name[256];
-    DWORD length = sizeof(name) / sizeof(name[0]);
-    if (RegEnumKeyExW(key.key, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
-      break;
+  wchar_t name[256];
+  for (DWORD index = 0, length = std::size(name);
+       key.key != NULL &&
+       RegEnumKeyExW(key.key, index, name, &length, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+       ++index, length = std::size(name)) {
     names.push_back(Utf8(std::wstring(name, length)));
   }
   std::sort(names.begin(), names.end());
@@ -326,8 +312,9 @@ OpenRecorder::OpenRecorder(const std::string& extension)
 
 OpenRecorder::~OpenRecorder() {
   RemoveFileType(extension_, progId_);
+  // The type of MakeUnassociatedFile is never registered, nor its files ever
+  // opened where a shell would note them (on Windows, which offers a chooser).
   RemoveFileType(refusedExtension_, refusedProgId_);
-  RemoveFileType(".nohandler" + ProcessTag(), "");
 }
 
 std::string OpenRecorder::Command(const std::string& path, const std::string& verb) const {
@@ -437,7 +424,7 @@ OnlyWindowsEnvironment::~OnlyWindowsEnvironment() {
 }
 
 ShellFlashWatch::ShellFlashWatch() : ready_(CreateEventA(NULL, TRUE, FALSE, NULL)) {
-  thread_ = CreateThread(NULL, 0, Run, this, 0, &threadId_);
+  thread_ = CreateThread(NULL, 0, Run, this, 0, NULL);
   if (thread_ == NULL || WaitForSingleObject(ready_, 10000) != WAIT_OBJECT_0 || hwnd_ == NULL) {
     ADD_FAILURE() << "no window of the test's own: is DISPLAY set?";
   }
@@ -445,7 +432,7 @@ ShellFlashWatch::ShellFlashWatch() : ready_(CreateEventA(NULL, TRUE, FALSE, NULL
 
 ShellFlashWatch::~ShellFlashWatch() {
   if (thread_ != NULL) {
-    PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+    PostThreadMessageA(GetThreadId(thread_), WM_QUIT, 0, 0);
     WaitForSingleObject(thread_, 10000);
     CloseHandle(thread_);
   }
@@ -454,8 +441,7 @@ ShellFlashWatch::~ShellFlashWatch() {
 
 bool ShellFlashWatch::Flashed(HWND window, DWORD timeoutMs) const {
   return WaitUntil(timeoutMs, 20, [this, window] {
-    const LONG recorded = flashCount_;
-    const LONG count = std::min(recorded, kMaxFlashes);
+    const LONG count = std::min(static_cast<LONG>(flashCount_), kMaxFlashes);
     return std::find(flashed_, flashed_ + count, window) != flashed_ + count;
   });
 }
@@ -467,7 +453,6 @@ DWORD WINAPI ShellFlashWatch::Run(void* self) {
   windowClass.hInstance = GetModuleHandleA(NULL);
   windowClass.lpszClassName = "HandoffTestShellFlashWatch";
   RegisterClassA(&windowClass);  // fails harmlessly once it exists
-  watch->shellHookMessage_ = RegisterWindowMessageA("SHELLHOOK");
   // Small and out of the prompt's way, in the middle of the screen's top.
   HWND hwnd = CreateWindowExA(0, windowClass.lpszClassName, "handoff test window",
                               WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 20, 20, 240, 80, NULL, NULL,
@@ -487,9 +472,10 @@ DWORD WINAPI ShellFlashWatch::Run(void* self) {
 LRESULT CALLBACK ShellFlashWatch::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                                              LPARAM lParam) {
   auto* watch = reinterpret_cast<ShellFlashWatch*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  static const UINT kShellHook = RegisterWindowMessageA("SHELLHOOK");
   // HSHELL_FLASH is HSHELL_REDRAW with the high bit: a redraw that flashes.
   const WPARAM kShellFlash = HSHELL_REDRAW | 0x8000;
-  if (watch != nullptr && message == watch->shellHookMessage_ && message != 0) {
+  if (watch != nullptr && message == kShellHook && message != 0) {
     const LONG slot = watch->flashCount_;
     if (wParam == kShellFlash && slot < kMaxFlashes) {
       watch->flashed_[slot] = reinterpret_cast<HWND>(lParam);
@@ -512,12 +498,8 @@ BOOL CALLBACK TakeIfMatching(HWND hwnd, LPARAM lParam) {
 
 HWND FindTopWindow(const std::function<bool(HWND)>& match, HDESK desktop) {
   std::pair<const std::function<bool(HWND)>*, HWND> search = {&match, NULL};
-  const LPARAM lParam = reinterpret_cast<LPARAM>(&search);
-  if (desktop != NULL) {
-    EnumDesktopWindows(desktop, TakeIfMatching, lParam);
-  } else {
-    EnumWindows(TakeIfMatching, lParam);
-  }
+  // A NULL desktop is the caller's own.
+  EnumDesktopWindows(desktop, TakeIfMatching, reinterpret_cast<LPARAM>(&search));
   return search.second;
 }
 
@@ -630,76 +612,69 @@ ULONG_PTR DefaultSecurityCookie() {
 
 namespace {
 
-// A PE image, as a file or as mapped, read with every offset checked against its size.
-class ImageFile {
- public:
-  explicit ImageFile(std::string bytes) : bytes_(std::move(bytes)) {}
+// `length` bytes at this offset of a PE image, as a file or as mapped;
+// nullptr when they are not all in it. Every read of an image is checked so.
+template <class T>
+T* At(std::string& image, size_t offset, size_t length = sizeof(T)) {
+  return offset <= image.size() && length <= image.size() - offset
+             ? reinterpret_cast<T*>(&image[offset])
+             : nullptr;
+}
 
-  // `length` bytes at this offset of the file; nullptr when they are not all in it.
-  template <class T>
-  T* At(size_t offset, size_t length = sizeof(T)) {
-    return offset <= bytes_.size() && length <= bytes_.size() - offset
-               ? reinterpret_cast<T*>(&bytes_[offset])
-               : nullptr;
-  }
+// The entry of this index in the data directory, when the image's headers
+// are of this kind, 32-bit or 64-bit; nullptr when they are not or it has none.
+template <class Headers>
+const IMAGE_DATA_DIRECTORY* DirectoryOf(std::string& image, WORD magic, DWORD index) {
+  const auto* dos = At<IMAGE_DOS_HEADER>(image, 0);
+  const auto* nt = dos == nullptr ? nullptr : At<Headers>(image, dos->e_lfanew);
+  return nt != nullptr && nt->Signature == IMAGE_NT_SIGNATURE &&
+                 nt->OptionalHeader.Magic == magic && index < nt->OptionalHeader.NumberOfRvaAndSizes
+             ? &nt->OptionalHeader.DataDirectory[index]
+             : nullptr;
+}
 
-  // The entry of this index in the data directory of a 32-bit or 64-bit
-  // image; nullptr when it has none.
-  const IMAGE_DATA_DIRECTORY* Directory(DWORD index) {
-    const IMAGE_DOS_HEADER* dos = At<IMAGE_DOS_HEADER>(0);
-    const IMAGE_NT_HEADERS32* nt32 =
-        dos == nullptr ? nullptr : At<IMAGE_NT_HEADERS32>(dos->e_lfanew);
-    if (nt32 == nullptr || nt32->Signature != IMAGE_NT_SIGNATURE) return nullptr;
-    if (nt32->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
-      return index < nt32->OptionalHeader.NumberOfRvaAndSizes
-                 ? &nt32->OptionalHeader.DataDirectory[index]
-                 : nullptr;
-    }
-    const IMAGE_NT_HEADERS64* nt64 = At<IMAGE_NT_HEADERS64>(dos->e_lfanew);
-    return nt64 != nullptr && nt64->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC &&
-                   index < nt64->OptionalHeader.NumberOfRvaAndSizes
-               ? &nt64->OptionalHeader.DataDirectory[index]
-               : nullptr;
-  }
-
- private:
-  std::string bytes_;
-};
+const IMAGE_DATA_DIRECTORY* Directory(std::string& image, DWORD index) {
+  const auto* entry = DirectoryOf<IMAGE_NT_HEADERS32>(image, IMAGE_NT_OPTIONAL_HDR32_MAGIC, index);
+  return entry != nullptr
+             ? entry
+             : DirectoryOf<IMAGE_NT_HEADERS64>(image, IMAGE_NT_OPTIONAL_HDR64_MAGIC, index);
+}
 
 }  // namespace
 
 ULONG_PTR StackGuardOf(HANDLE process) {
-  HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process));
-  MODULEENTRY32 module = {};
-  module.dwSize = sizeof(module);
-  const bool found = modules != INVALID_HANDLE_VALUE && Module32First(modules, &module);
-  if (modules != INVALID_HANDLE_VALUE) CloseHandle(modules);
-  // The main image as mapped, where an entry's address is its offset.
-  std::string bytes(found ? module.modBaseSize : 0, '\0');
+  // The main image, the process's first module, as mapped, where an entry's
+  // address is its offset.
+  HMODULE image = NULL;
+  DWORD needed = 0;
+  MODULEINFO module = {};
+  const bool found = EnumProcessModules(process, &image, sizeof(image), &needed) &&
+                     GetModuleInformation(process, image, &module, sizeof(module));
+  std::string bytes(found ? module.SizeOfImage : 0, '\0');
   SIZE_T got = 0;
   if (bytes.empty() ||
-      !ReadProcessMemory(process, module.modBaseAddr, &bytes[0], bytes.size(), &got)) {
+      !ReadProcessMemory(process, module.lpBaseOfDll, &bytes[0], bytes.size(), &got)) {
     return 0;
   }
-  ImageFile image(std::move(bytes));
-  const IMAGE_DATA_DIRECTORY* entry = image.Directory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG);
+  const IMAGE_DATA_DIRECTORY* entry = Directory(bytes, IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG);
   const auto* config = entry == nullptr || entry->VirtualAddress == 0
                            ? nullptr
-                           : image.At<IMAGE_LOAD_CONFIG_DIRECTORY>(entry->VirtualAddress);
+                           : At<IMAGE_LOAD_CONFIG_DIRECTORY>(bytes, entry->VirtualAddress);
   // The cookie's address is a virtual address, not an offset in the image.
-  const auto* guard = config == nullptr || config->SecurityCookie == 0
-                          ? nullptr
-                          : image.At<ULONG_PTR>(config->SecurityCookie -
-                                                reinterpret_cast<ULONG_PTR>(module.modBaseAddr));
+  const auto* guard =
+      config == nullptr || config->SecurityCookie == 0
+          ? nullptr
+          : At<ULONG_PTR>(bytes,
+                          config->SecurityCookie - reinterpret_cast<ULONG_PTR>(module.lpBaseOfDll));
   return guard != nullptr ? *guard : 0;
 }
 
 DWORD CertificateTableSize(const std::string& path) {
-  ImageFile image(ReadFileText(path));
-  const IMAGE_DATA_DIRECTORY* table = image.Directory(IMAGE_DIRECTORY_ENTRY_SECURITY);
+  std::string image = ReadFileText(path);
+  const IMAGE_DATA_DIRECTORY* table = Directory(image, IMAGE_DIRECTORY_ENTRY_SECURITY);
   // Its address is an offset in the file, not an RVA as the other entries'.
   return table != nullptr && table->Size != 0 &&
-                 image.At<BYTE>(table->VirtualAddress, table->Size) != nullptr
+                 At<BYTE>(image, table->VirtualAddress, table->Size) != nullptr
              ? table->Size
              : 0;
 }

@@ -15,21 +15,10 @@
 
 #include "test_base.h"
 
-// The helpers below that own a window, a thread, a key or a folder are not copied.
-struct NoCopy {
-  NoCopy() = default;
-  NoCopy(const NoCopy&) = delete;
-  NoCopy& operator=(const NoCopy&) = delete;
-};
-
 // Names, paths and texts in these helpers are UTF-8, and reach Windows
 // through its wide calls: this test process keeps the system's code page,
 // which need not hold them.
 std::wstring Widen(const std::string& utf8);
-
-// Asks `done` until it says true, every pollMs, at least once and then for at
-// most timeoutMs; true when it did.
-bool WaitUntil(DWORD timeoutMs, DWORD pollMs, const std::function<bool()>& done);
 
 // The folder of this test program, where the programs it starts were built too.
 std::string ModuleFolder();
@@ -260,10 +249,8 @@ class ShellFlashWatch : NoCopy {
 
   HANDLE ready_;
   HANDLE thread_ = NULL;
-  DWORD threadId_ = 0;
   HWND hwnd_ = NULL;
   bool registered_ = false;
-  UINT shellHookMessage_ = 0;
   // The windows reported flashing, in order; written by the window's thread.
   static constexpr LONG kMaxFlashes = 64;
   HWND flashed_[kMaxFlashes] = {};
