@@ -3,6 +3,7 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -188,27 +189,20 @@ TEST(OpenRecorderOrder, RecordsComeInTheOrderTheHandlersWereCreatedNotRan) {
   OpenRecorder recorder;
   const Files files = {recorder.MakeFile("first"), recorder.MakeFile("second"),
                        recorder.MakeFile("third")};
-  std::vector<PROCESS_INFORMATION> handlers;
+  // Made suspended, as the shell's calls make them, and let run last first.
+  ChildOptions options;
+  options.flags = CREATE_SUSPENDED;
+  options.hidden = true;
+  std::vector<std::unique_ptr<ChildProcess>> handlers;
   for (const std::string& file : files) {
-    std::wstring command = Widen(recorder.Command(file));
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;  // as the run hands files over
-    PROCESS_INFORMATION handler;
-    if (CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup,
-                       &handler)) {
-      handlers.push_back(handler);
-    }
+    handlers.push_back(std::make_unique<ChildProcess>());
+    ASSERT_TRUE(handlers.back()->Start(Widen(recorder.Command(file)), options)) << file;
   }
-  EXPECT_EQ(handlers.size(), files.size()) << "a handler did not start";
   for (auto handler = handlers.rbegin(); handler != handlers.rend(); ++handler) {
-    ResumeThread(handler->hThread);
-    const DWORD waited = WaitForSingleObject(handler->hProcess, 20000);
-    EXPECT_EQ(waited, WAIT_OBJECT_0);
-    if (waited != WAIT_OBJECT_0) TerminateProcess(handler->hProcess, 1);  // not left running
-    CloseHandle(handler->hThread);
-    CloseHandle(handler->hProcess);
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, (*handler)->threadId());
+    EXPECT_NE(ResumeThread(thread), static_cast<DWORD>(-1));
+    CloseHandle(thread);
+    ExpectEndsWithZero(**handler, 20000, "a handler");
   }
   EXPECT_EQ(recorder.Opened(files.size()), files);
 }

@@ -78,9 +78,13 @@ bool ChildProcess::Start(std::wstring commandLine, const ChildOptions& options) 
   startup.cb = sizeof(startup);
   std::wstring desktop = options.desktop != nullptr ? options.desktop : L"";
   if (!desktop.empty()) startup.lpDesktop = &desktop[0];
+  if (options.hidden) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+  }
   const BOOL inherit = options.output != NULL;
   if (inherit) {
-    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.dwFlags |= STARTF_USESTDHANDLES;
     startup.hStdInput = options.input;
     startup.hStdOutput = startup.hStdError = options.output;
   }

@@ -51,6 +51,7 @@ struct ChildOptions {
   HANDLE input = NULL;               // with output: inheritable standard handles
   HANDLE output = NULL;              // standard output and error
   HANDLE token = NULL;               // run as this user's token, when given
+  bool hidden = false;               // shown with SW_HIDE, as the shell starts a handler
   // In a job of its own, which ends what it started and left running when
   // the object goes.
   bool inJob = false;
