@@ -104,18 +104,6 @@ class InstallerTest : public ::testing::Test {
     ASSERT_TRUE(BringToForeground(watch_.hwnd())) << "the test's window did not come to the front";
   }
 
-  // The handheld files as the installer lays them out.
-  Files HandheldFiles() const {
-    return {installFolder_ + "\\Field Notes" + fileExt_,
-            installFolder_ + "\\Star Charts" + fileExt_};
-  }
-  // The install list of those files, in the order of Snapshot, by name.
-  std::vector<RegistryValue> List() const {
-    Files files = HandheldFiles();
-    return {StringValue("ins0", files[0]), StringValue("ins1", files[1]),
-            DwordValue("inscount", 2)};
-  }
-
   // Whether the user finds the prompt: Windows brings it to the front where the
   // program that started it could have the foreground (`inFront`); elsewhere
   // it stays behind, and then its taskbar button must flash. Wine gives every
@@ -150,10 +138,16 @@ class InstallerTest : public ::testing::Test {
     HWND window = WaitForPromptWindow(handoff.handle());
     ASSERT_NE(window, nullptr) << "no prompt window";
 
-    for (const std::string& file : HandheldFiles()) {
+    // The handheld files as the installer lays them out, and their list in
+    // the order of Snapshot, by name.
+    const Files files = {installFolder_ + "\\Field Notes" + fileExt_,
+                         installFolder_ + "\\Star Charts" + fileExt_};
+    const std::vector<RegistryValue> list = {
+        StringValue("ins0", files[0]), StringValue("ins1", files[1]), DwordValue("inscount", 2)};
+    for (const std::string& file : files) {
       EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << file;
     }
-    EXPECT_EQ(Snapshot(storeKey_), List());
+    EXPECT_EQ(Snapshot(storeKey_), list);
     EXPECT_EQ(recorder_.Opened(0), Files{}) << "a file was handed over before Ok";
 
     if (waits) {
@@ -170,11 +164,11 @@ class InstallerTest : public ::testing::Test {
 
     // Ok has the focus when the prompt opens.
     PressKeysIn(window, "Return");
-    EXPECT_EQ(recorder_.Opened(2), HandheldFiles());
+    EXPECT_EQ(recorder_.Opened(2), files);
 
     ExpectEndsWithZero(handoff, kExitTimeoutMs, "the prompt");
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
+    EXPECT_EQ(Snapshot(storeKey_), list) << "the run changed the list";
   }
 
   const std::string programsFolder_;
