@@ -58,44 +58,23 @@ class PromptTest : public ::testing::Test {
   void ExpectEndsCleanly(const RunningProgram& program) {
     ExpectEndsWithZero(program.child(), kExitTimeoutMs, "the program");
   }
+  // Starts the program on these arguments, presses these keys, and expects it to end with 0.
+  void RunAndPress(const std::string& arguments, const char* keys) {
+    RunningProgram program(arguments);
+    ASSERT_NE(program.WaitForWindow(), nullptr);
+    program.PressKeys(keys);
+    ExpectEndsCleanly(program);
+  }
+
   TestStore store{"window"};
   OpenRecorder recorder;
 };
 
-// DLLs that an attacker could leave beside the program in a download folder,
-// under names that the program, its start-up code and Windows on its behalf
-// load, none of which Windows always takes from System32 (as it does its
-// KnownDLLs): PLANTED_DLLS, comma-separated (see CMakeLists.txt). Windows
-// takes such a DLL from the program's folder when anything loads it by name
-// under the default search order. Wine takes its own DLLs first, unless told
-// to prefer those beside the program, as its test run here tells it for all
-// but three that Wine's own DLLs take from there whatever the program does
-// (see CMakeLists.txt). Of the rest, Wine loads bcrypt and crypt32 from the folder of
-// a program that does not prevent it, with the crypto provider that GCC's
-// stack protector runtime loads before WinMain. The other names Wine never
-// loads for this program: for them only Windows shows the rule.
-std::vector<std::string> PlantedNames() {
-  std::vector<std::string> names;
-  std::istringstream list(PLANTED_DLLS);
-  for (std::string name; std::getline(list, name, ',');) names.push_back(name);
-  return names;
-}
-
-// The whole program, run from a folder where such DLLs wait beside it: start,
-// Ok, the hand-over, the close. Also past a count written far beyond the
-// entries: the run ends once no entry can remain instead of reading every
-// missing index up to the count. An empty entry is one that remains no
-// longer; the text "100" reads as the count 3,158,065 (its bytes "100\0", low
-// first).
-TEST_F(PromptTest, EnterHandsTheListOverInOrderAndClosesTakingNoDllBesideItWithAGuardedStack) {
-  ScratchFolder folder("handoff-planted-" + store.name());
-  const std::string program = folder.File("handoff.exe");
-  ASSERT_TRUE(CopyFileA((ModuleFolder() + "\\handoff.exe").c_str(), program.c_str(), FALSE));
-  for (const std::string& name : PlantedNames()) {
-    ASSERT_TRUE(CopyFileA((ModuleFolder() + "\\handoff_planted.dll").c_str(),
-                          folder.File(name + ".dll").c_str(), FALSE))
-        << name;
-  }
+// Also past a count written far beyond the entries: the run ends once no
+// entry can remain instead of reading every missing index up to the count.
+// An empty entry is one that remains no longer; the text "100" reads as the
+// count 3,158,065 (its bytes "100\0", low first).
+TEST_F(PromptTest, EnterHandsTheListOverInOrderAndTheWindowCloses) {
   const std::string first = recorder.MakeFile("first"), last = recorder.MakeFile("last");
   const RegistryValue largest = DwordValue("inscount", 2147483647);
   const std::vector<RegistryValue> lists[] = {
@@ -108,23 +87,10 @@ TEST_F(PromptTest, EnterHandsTheListOverInOrderAndClosesTakingNoDllBesideItWithA
     DeleteUserKey(StoreKeyPath(store.name()));
     for (const RegistryValue& value : list)
       store.SetRaw(value.name.c_str(), value.type, value.data);
-    RunningProgram started(store.name(), program);
-    ASSERT_NE(started.WaitForWindow(), nullptr) << "the program did not start";
-    // Windows and Wine fill a cookie left at its documented default as they
-    // map the image; where they do not, the program seeds it itself.
-    const ULONG_PTR guard = StackGuardOf(started.process());
-    EXPECT_NE(guard, 0u) << "no stack guard named by the load configuration";
-    EXPECT_NE(guard, DefaultSecurityCookie()) << "the stack guard was never seeded";
-    started.PressKeys("Return");
-    ExpectEndsCleanly(started);
+    ASSERT_NO_FATAL_FAILURE(RunAndPress(store.name(), "Return"));
     EXPECT_EQ(Snapshot(StoreKeyPath(store.name())), list);
   }
   EXPECT_EQ(recorder.Opened(7), (Files{first, last, first, last, first, last, last}));
-  for (const std::string& name : PlantedNames()) {
-    EXPECT_EQ(GetFileAttributesA(folder.File(name + ".dll.loaded").c_str()),
-              INVALID_FILE_ATTRIBUTES)
-        << name << ".dll was loaded from the program's folder";
-  }
 }
 
 // Enough accepted files that the run is still handing over when a second
@@ -294,13 +260,60 @@ TEST_F(PromptTest, NamesAndPathsInAnyLettersArriveExactlyAsWritten) {
                  recorder.MakeFile("Атлас 星図 Star Charts")};
   named.SetList(files);
   std::vector<RegistryValue> before = Snapshot(StoreKeyPath(named.name()));
-  RunningProgram program(named.name());
-  ASSERT_NE(program.WaitForWindow(), nullptr);
-  program.PressKeys("Return");
-  ExpectEndsCleanly(program);
+  ASSERT_NO_FATAL_FAILURE(RunAndPress(named.name(), "Return"));
   EXPECT_EQ(recorder.Opened(2), files);
   EXPECT_EQ(Snapshot(StoreKeyPath(named.name())), before);
   EXPECT_EQ(OurStoreKeys(), std::vector<std::string>{named.name()}) << "a key of another name";
+}
+
+// DLLs that an attacker could leave beside the program in a download folder,
+// under names that the program, its start-up code and Windows on its behalf
+// load, none of which Windows always takes from System32 (as it does its
+// KnownDLLs): PLANTED_DLLS, comma-separated (see CMakeLists.txt). Windows
+// takes such a DLL from the program's folder when anything loads it by name
+// under the default search order. Wine takes its own DLLs first, unless told
+// to prefer those beside the program, as its test run here tells it for all
+// but three that Wine's own DLLs take from there whatever the program does
+// (see CMakeLists.txt). Of the rest, Wine loads bcrypt and crypt32 from the folder of
+// a program that does not prevent it, with the crypto provider that GCC's
+// stack protector runtime loads before WinMain. The other names Wine never
+// loads for this program: for them only Windows shows the rule.
+std::vector<std::string> PlantedNames() {
+  std::vector<std::string> names;
+  std::istringstream list(PLANTED_DLLS);
+  for (std::string name; std::getline(list, name, ',');) names.push_back(name);
+  return names;
+}
+
+TEST_F(PromptTest, TakesNoDllFromItsFolderAndGuardsItsStackWithASeededValue) {
+  ScratchFolder folder("handoff-planted-" + store.name());
+  const std::string program = folder.File("handoff.exe");
+  ASSERT_TRUE(CopyFileA((ModuleFolder() + "\\handoff.exe").c_str(), program.c_str(), FALSE));
+  for (const std::string& name : PlantedNames()) {
+    ASSERT_TRUE(CopyFileA((ModuleFolder() + "\\handoff_planted.dll").c_str(),
+                          folder.File(name + ".dll").c_str(), FALSE))
+        << name;
+  }
+  // The whole program: start, Ok, the hand-over, the close.
+  Files files = {recorder.MakeFile("guarded")};
+  store.SetList(files);
+  {
+    RunningProgram started(store.name(), program);
+    ASSERT_NE(started.WaitForWindow(), nullptr) << "the program did not start";
+    // Windows and Wine fill a cookie left at its documented default as they
+    // map the image; where they do not, the program seeds it itself.
+    const ULONG_PTR guard = StackGuardOf(started.process());
+    EXPECT_NE(guard, 0u) << "no stack guard named by the load configuration";
+    EXPECT_NE(guard, DefaultSecurityCookie()) << "the stack guard was never seeded";
+    started.PressKeys("Return");
+    ExpectEndsCleanly(started);
+  }
+  EXPECT_EQ(recorder.Opened(1), files);
+  for (const std::string& name : PlantedNames()) {
+    EXPECT_EQ(GetFileAttributesA(folder.File(name + ".dll.loaded").c_str()),
+              INVALID_FILE_ATTRIBUTES)
+        << name << ".dll was loaded from the program's folder";
+  }
 }
 
 // A system metric as a program at this resolution sees it.
