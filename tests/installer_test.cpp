@@ -76,6 +76,7 @@ class InstallerTest : public ::testing::Test {
       : programsFolder_(LocalAppData() + "\\Programs"),
         installFolder_(programsFolder_ + "\\" + product),
         storeKey_(StoreKeyPath(store)),
+        installedHandoff_(installFolder_ + "\\handoff.exe"),
         fileExt_(fileExt),
         hadProgramsFolder_(!FindNames(programsFolder_, true).empty()),
         recorder_(fileExt) {
@@ -101,24 +102,6 @@ class InstallerTest : public ::testing::Test {
                    << ", has letters outside ASCII, which these checks cannot compare";
     }
     ASSERT_TRUE(BringToForeground(watch_.hwnd())) << "the test's window did not come to the front";
-  }
-
-  // The handheld files as the installer lays them out.
-  Files HandheldFiles() const {
-    return {installFolder_ + "\\Field Notes" + fileExt_,
-            installFolder_ + "\\Star Charts" + fileExt_};
-  }
-  // The install list of those files, in the order of Snapshot, by name.
-  std::vector<RegistryValue> List() const {
-    Files files = HandheldFiles();
-    return {StringValue("ins0", files[0]), StringValue("ins1", files[1]),
-            DwordValue("inscount", 2)};
-  }
-
-  // The installed handoff.exe, which the installer runs: as a child of its
-  // own, or, for an MSI on Windows, from the installer service's process.
-  std::string InstalledHandoff() const {
-    return installFolder_ + "\\handoff.exe";
   }
 
   // Whether the user finds the prompt: Windows brings it to the front where the
@@ -148,17 +131,23 @@ class InstallerTest : public ::testing::Test {
   // else it is the Windows Installer service, which goes on and ends while
   // the prompt waits (see star-atlas.wxs), and the prompt may open behind.
   void AnswerThePrompt(const ChildProcess& installer, bool waits = true) {
-    std::vector<DWORD> started = WaitForProcessesOf(InstalledHandoff(), installer.handle());
+    std::vector<DWORD> started = WaitForProcessesOf(installedHandoff_, installer.handle());
     ASSERT_EQ(started.size(), 1u) << "the installer did not start handoff.exe";
     ChildProcess handoff;
     ASSERT_TRUE(handoff.Open(started[0]));
     HWND window = WaitForPromptWindow(handoff.handle());
     ASSERT_NE(window, nullptr) << "no prompt window";
 
-    for (const std::string& file : HandheldFiles()) {
+    // The handheld files as the installer lays them out, and their list in
+    // the order of Snapshot, by name.
+    const Files files = {installFolder_ + "\\Field Notes" + fileExt_,
+                         installFolder_ + "\\Star Charts" + fileExt_};
+    const std::vector<RegistryValue> list = {
+        StringValue("ins0", files[0]), StringValue("ins1", files[1]), DwordValue("inscount", 2)};
+    for (const std::string& file : files) {
       EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << file;
     }
-    EXPECT_EQ(Snapshot(storeKey_), List());
+    EXPECT_EQ(Snapshot(storeKey_), list);
     EXPECT_EQ(recorder_.Opened(0), Files{}) << "a file was handed over before Ok";
 
     if (waits) {
@@ -175,16 +164,19 @@ class InstallerTest : public ::testing::Test {
 
     // Ok has the focus when the prompt opens.
     PressKeysIn(window, "Return");
-    EXPECT_EQ(recorder_.Opened(2), HandheldFiles());
+    EXPECT_EQ(recorder_.Opened(2), files);
 
     ExpectEndsWithZero(handoff, kExitTimeoutMs, "the prompt");
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(Snapshot(storeKey_), List()) << "the run changed the list";
+    EXPECT_EQ(Snapshot(storeKey_), list) << "the run changed the list";
   }
 
   const std::string programsFolder_;
   const std::string installFolder_;
   const std::string storeKey_;
+  // The installed handoff.exe, which the installer runs: as a child of its
+  // own, or, for an MSI on Windows, from the installer service's process.
+  const std::string installedHandoff_;
   const std::string fileExt_;
   const bool hadProgramsFolder_;
   OpenRecorder recorder_;
@@ -200,8 +192,10 @@ TEST_F(InstallerTest, SilentInstallRunsThePromptAndOkHandsBothFilesOverInOrder) 
 
 // The MSI also registers the product with the installer service, which an
 // earlier run cut short may have left installed: it is uninstalled first, and
-// after the test if the test did not.
-class MsiInstallerTest : public InstallerTest {
+// after the test if the test did not. Each case installs at one user
+// interface level: none (/qn) and basic (/qb), a progress bar and no UI
+// sequence, or reduced (/qr), whose UI sequence runs in msiexec.
+class MsiInstallerTest : public InstallerTest, public ::testing::WithParamInterface<const char*> {
  protected:
   MsiInstallerTest()
       : InstallerTest(MSI_PRODUCT, MSI_STORE, MSI_FILE_EXT),
@@ -222,7 +216,7 @@ class MsiInstallerTest : public InstallerTest {
   // a handoff.exe that it starts is a failure, and is ended.
   void ExpectEndWithoutPrompt(const ChildProcess& msiexec, const std::string& what) const {
     std::vector<DWORD> started =
-        WaitForProcessesOf(InstalledHandoff(), msiexec.handle(), kUninstallTimeoutMs);
+        WaitForProcessesOf(installedHandoff_, msiexec.handle(), kUninstallTimeoutMs);
     if (!started.empty()) {
       ADD_FAILURE() << "msiexec " << what << " ran handoff.exe";
       ChildProcess handoff;  // ended here, so that msiexec can end too
@@ -238,50 +232,39 @@ class MsiInstallerTest : public InstallerTest {
     ExpectEndWithoutPrompt(msiexec, options);
   }
 
-  // Installs at this user interface level, answers the prompt, which must
-  // come once, starts the package again on the installed product and
-  // uninstalls it, neither of which may bring the prompt. With a user
-  // interface (/qr) the prompt comes from msiexec's UI sequence, which waits
-  // for it, and so to the front; without one (/qn, /qb) from the installer
-  // service, behind, and msiexec ends while it is open.
-  void InstallAnswerAndUninstall(const std::string& uiLevel) {
-    const bool waits = uiLevel == "/qr";
-    ChildProcess installer;
-    ASSERT_TRUE(installer.Start(Widen("msiexec.exe /i \"" + package_ + "\" " + uiLevel)));
-    ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer, waits));
-    // Once only: a second prompt would still be open, or hold msiexec.
-    ExpectEndWithoutPrompt(installer, "/i " + uiLevel + " after the prompt was answered");
-    EXPECT_TRUE(Installed());
-
-    // The package started again on the installed product only maintains it.
-    RunWithoutPrompt("/i", uiLevel);
-    EXPECT_TRUE(Installed());
-
-    RunWithoutPrompt("/x", uiLevel);
-    EXPECT_FALSE(Installed());
-    EXPECT_EQ(FindNames(installFolder_, true), Files{}) << "the files are left";
-    EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
-  }
-
   const std::string package_;
 };
 
-TEST_F(MsiInstallerTest, SilentInstallEndsWhileThePromptWaitsAndUninstallRemovesFilesAndList) {
-  InstallAnswerAndUninstall("/qn");
+// Installs, answers the prompt, which must come once, starts the package
+// again on the installed product and uninstalls it, neither of which may
+// bring the prompt. With a user interface (/qr) the prompt comes from
+// msiexec's UI sequence, which waits for it, and so to the front; without one
+// (/qn, /qb) from the installer service, behind, and msiexec ends while it is
+// open.
+TEST_P(MsiInstallerTest,
+       InstallRunsThePromptOnceEndingWhileItWaitsUnlessReducedAndUninstallRemovesAll) {
+  const std::string uiLevel = GetParam();
+  const bool waits = uiLevel == "/qr";
+  ChildProcess installer;
+  ASSERT_TRUE(installer.Start(Widen("msiexec.exe /i \"" + package_ + "\" " + uiLevel)));
+  ASSERT_NO_FATAL_FAILURE(AnswerThePrompt(installer, waits));
+  // Once only: a second prompt would still be open, or hold msiexec.
+  ExpectEndWithoutPrompt(installer, "/i " + uiLevel + " after the prompt was answered");
+  EXPECT_TRUE(Installed());
+
+  // The package started again on the installed product only maintains it.
+  RunWithoutPrompt("/i", uiLevel);
+  EXPECT_TRUE(Installed());
+
+  RunWithoutPrompt("/x", uiLevel);
+  EXPECT_FALSE(Installed());
+  EXPECT_EQ(FindNames(installFolder_, true), Files{}) << "the files are left";
+  EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
 }
 
-// The other user interface levels: basic (/qb), a progress bar and no UI
-// sequence, as /qn; reduced (/qr), whose UI sequence runs in msiexec.
-class MsiUiLevelTest : public MsiInstallerTest,
-                       public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(MsiUiLevelTest, InstallRunsThePromptOnceAndUninstallRemovesFilesAndList) {
-  InstallAnswerAndUninstall(GetParam());
-}
-
-INSTANTIATE_TEST_SUITE_P(UiLevels, MsiUiLevelTest, ::testing::Values("/qb", "/qr"),
+INSTANTIATE_TEST_SUITE_P(UiLevels, MsiInstallerTest, ::testing::Values("/qn", "/qb", "/qr"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
-                           return std::string(info.param + 1);  // "qb", "qr"
+                           return std::string(info.param + 1);  // "qn", "qb", "qr"
                          });
 
 // A task of the Task Scheduler that starts handoff.exe, as a deployment may
@@ -365,22 +348,6 @@ class InnoInstallerTest : public InstallerTest {
     ADD_FAILURE() << "Setup's log, " << setupLog_ << ":\n" << (text.empty() ? "(none)" : text);
   }
 
-  // Removes the folders in which the uninstaller runs a copy of itself, once
-  // the copies have ended, within a limited time: under Wine the copy stays
-  // after the uninstaller has ended, and the test leaves nothing behind
-  // wherever it stays. Its folder's name is always the same, so a copy left by
-  // an earlier run goes too.
-  static void RemoveUninstallerCopies(DWORD timeoutMs) {
-    for (const std::string& name : FindNames(TempPath("iu-*.tmp"), true)) {
-      const std::string copy = TempPath(name);
-      WaitUntil(timeoutMs, 100, [&copy] {
-        RemoveFolder(copy);
-        return FindNames(copy, true).empty();
-      });
-      EXPECT_EQ(FindNames(copy, true), Files{}) << "the uninstaller's copy did not end: " << copy;
-    }
-  }
-
   const std::string uninstallKey_;
   // Setup writes it from its start: a Setup that ends without one never ran.
   const std::string setupLog_ = TempPath("handoff-inno-setup.log");
@@ -433,11 +400,23 @@ TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesList
     return FindNames(installFolder_, true).empty() && !KeyExists(storeKey_) &&
            !KeyExists(uninstallKey_);
   });
-  RemoveUninstallerCopies(kUninstallTimeoutMs);
+  // The folders in which the uninstaller runs a copy of itself go once the
+  // copies have ended, within a limited time: under Wine the copy stays after
+  // the uninstaller has ended, and the test leaves nothing behind wherever it
+  // stays. Its folder's name is always the same, so a copy left by an earlier
+  // run goes too.
+  for (const std::string& name : FindNames(TempPath("iu-*.tmp"), true)) {
+    const std::string copy = TempPath(name);
+    WaitUntil(kUninstallTimeoutMs, 100, [&copy] {
+      RemoveFolder(copy);
+      return FindNames(copy, true).empty();
+    });
+    EXPECT_EQ(FindNames(copy, true), Files{}) << "the uninstaller's copy did not end: " << copy;
+  }
   EXPECT_EQ(FindNames(installFolder_, true), Files{}) << "the files are left";
   EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
   EXPECT_FALSE(KeyExists(uninstallKey_)) << "the uninstall entry is left";
-  EXPECT_EQ(ProcessIdsOf(InstalledHandoff()), std::vector<DWORD>{})
+  EXPECT_EQ(ProcessIdsOf(installedHandoff_), std::vector<DWORD>{})
       << "the uninstaller ran handoff.exe";
 }
 
