@@ -37,22 +37,6 @@ std::string LocalAppData() {
   return path;
 }
 
-// The processes of this program once one has started, waiting at most
-// timeoutMs, and no longer than `whileRunning` (when given) runs. Whether it
-// has ended is asked before the processes are listed, so that one it started
-// just before it ended is listed too.
-std::vector<DWORD> WaitForProcessesOf(const std::string& program, HANDLE whileRunning,
-                                      DWORD timeoutMs = kStartTimeoutMs) {
-  std::vector<DWORD> started;
-  WaitUntil(timeoutMs, 50, [&] {
-    const bool ended =
-        whileRunning != NULL && WaitForSingleObject(whileRunning, 0) == WAIT_OBJECT_0;
-    started = ProcessIdsOf(program);
-    return !started.empty() || ended;
-  });
-  return started;
-}
-
 // Runs a program to its end, without a window: true when it ended with 0.
 bool Succeeds(const std::string& command) {
   DWORD exitCode = 1;
@@ -131,7 +115,8 @@ class InstallerTest : public ::testing::Test {
   // else it is the Windows Installer service, which goes on and ends while
   // the prompt waits (see star-atlas.wxs), and the prompt may open behind.
   void AnswerThePrompt(const ChildProcess& installer, bool waits = true) {
-    std::vector<DWORD> started = WaitForProcessesOf(installedHandoff_, installer.handle());
+    std::vector<DWORD> started =
+        WaitForProcessesOf(installedHandoff_, installer.handle(), kStartTimeoutMs);
     ASSERT_EQ(started.size(), 1u) << "the installer did not start handoff.exe";
     ChildProcess handoff;
     ASSERT_TRUE(handoff.Open(started[0]));
@@ -300,7 +285,7 @@ TEST(PromptInTheBackgroundTest, StartedByAScheduledTaskItFlashesItsTaskbarButton
   ASSERT_TRUE(Succeeds("schtasks.exe /run /tn \"" + task.name + "\""))
       << "schtasks could not run the task";
 
-  std::vector<DWORD> started = WaitForProcessesOf(program, NULL);
+  std::vector<DWORD> started = WaitForProcessesOf(program, NULL, kStartTimeoutMs);
   ASSERT_EQ(started.size(), 1u) << "the task did not start handoff.exe";
   ChildProcess handoff;  // ended by the test: it never presses Ok
   ASSERT_TRUE(handoff.Open(started[0]));
@@ -416,7 +401,7 @@ TEST_F(InnoInstallerTest, SilentInstallRunsThePromptAndUninstallRemovesFilesList
   EXPECT_EQ(FindNames(installFolder_, true), Files{}) << "the files are left";
   EXPECT_FALSE(KeyExists(storeKey_)) << "the list is left";
   EXPECT_FALSE(KeyExists(uninstallKey_)) << "the uninstall entry is left";
-  EXPECT_EQ(ProcessIdsOf(installedHandoff_), std::vector<DWORD>{})
+  EXPECT_EQ(WaitForProcessesOf(installedHandoff_, NULL, 0), std::vector<DWORD>{})
       << "the uninstaller ran handoff.exe";
 }
 

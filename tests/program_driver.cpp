@@ -64,23 +64,30 @@ bool BringToForeground(HWND window) {
   });
 }
 
-std::vector<DWORD> ProcessIdsOf(const std::string& programPath) {
+std::vector<DWORD> WaitForProcessesOf(const std::string& programPath, HANDLE whileRunning,
+                                      DWORD timeoutMs) {
   std::vector<DWORD> found;
   const std::wstring wanted = Widen(programPath);
-  DWORD ids[4096];
-  DWORD bytes = 0;
-  if (!EnumProcesses(ids, sizeof(ids), &bytes)) return found;
-  for (DWORD i = 0; i < bytes / sizeof(ids[0]); ++i) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ids[i]);
-    if (process == NULL) continue;
-    wchar_t path[MAX_PATH];
-    DWORD length = MAX_PATH;
-    if (QueryFullProcessImageNameW(process, 0, path, &length) &&
-        _wcsicmp(path, wanted.c_str()) == 0) {
-      found.push_back(ids[i]);
+  WaitUntil(timeoutMs, 50, [&] {
+    const bool ended =
+        whileRunning != NULL && WaitForSingleObject(whileRunning, 0) == WAIT_OBJECT_0;
+    found.clear();
+    DWORD ids[4096];
+    DWORD bytes = 0;
+    if (!EnumProcesses(ids, sizeof(ids), &bytes)) return ended;
+    for (DWORD i = 0; i < bytes / sizeof(ids[0]); ++i) {
+      HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ids[i]);
+      if (process == NULL) continue;
+      wchar_t path[MAX_PATH];
+      DWORD length = MAX_PATH;
+      if (QueryFullProcessImageNameW(process, 0, path, &length) &&
+          _wcsicmp(path, wanted.c_str()) == 0) {
+        found.push_back(ids[i]);
+      }
+      CloseHandle(process);
     }
-    CloseHandle(process);
-  }
+    return !found.empty() || ended;
+  });
   return found;
 }
 
@@ -119,7 +126,7 @@ void PressKeysIn(HWND window, const std::string& keys) {
     const auto key = kKeys.find(name);
     ASSERT_NE(key, kKeys.end()) << "no key named " << name;
     if (!first) Sleep(150);
-    std::vector<INPUT> press(2, INPUT{INPUT_KEYBOARD});
+    std::vector<INPUT> press(2, INPUT{INPUT_KEYBOARD, {}});
     press[0].ki.wVk = press[1].ki.wVk = key->second;
     press[0].ki.wScan = press[1].ki.wScan =
         static_cast<WORD>(MapVirtualKeyA(key->second, MAPVK_VK_TO_VSC));
@@ -169,7 +176,7 @@ void RunningProgram::ClickControl(int id) {
   const LONGLONG x = (rect.left + rect.right) / 2 - GetSystemMetrics(SM_XVIRTUALSCREEN);
   const LONGLONG y = (rect.top + rect.bottom) / 2 - GetSystemMetrics(SM_YVIRTUALSCREEN);
   const bool swapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
-  std::vector<INPUT> click(3, INPUT{INPUT_MOUSE});
+  std::vector<INPUT> click(3, INPUT{INPUT_MOUSE, {}});
   click[0].mi.dx = static_cast<LONG>((x * 65536 + 32768) / width);
   click[0].mi.dy = static_cast<LONG>((y * 65536 + 32768) / height);
   click[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;

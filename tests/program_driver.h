@@ -32,8 +32,12 @@ bool BringToForeground(HWND window);
 
 // The running processes whose program file is exactly this one (a full
 // path, in any case): how a test finds the program that an installer runs,
-// whichever process of the installer's starts it.
-std::vector<DWORD> ProcessIdsOf(const std::string& programPath);
+// whichever process of the installer's starts it. Waits at most timeoutMs
+// for one to start, and no longer than `whileRunning` (when given) runs.
+// Whether it has ended is asked before the processes are listed, so that one
+// it started just before it ended is listed too.
+std::vector<DWORD> WaitForProcessesOf(const std::string& programPath, HANDLE whileRunning,
+                                      DWORD timeoutMs);
 
 // The visible prompt window of this process (of any, when it is NULL), once
 // it has taken its initial focus; NULL when the process ends first or after
