@@ -21,10 +21,8 @@ read_image_parts(${EXE} ${READOBJ} file-headers sections coff-imports coff-load-
 # aware. Nothing of when it was built: a time/date stamp of 0.
 set(flag "\n *IMAGE_DLL_CHARACTERISTICS_")
 set(expected
-    file_headers "\n *MajorOperatingSystemVersion: 6\n" "MajorOperatingSystemVersion is not 6"
-    file_headers "\n *MinorOperatingSystemVersion: 1\n" "MinorOperatingSystemVersion is not 1"
-    file_headers "\n *MajorSubsystemVersion: 6\n" "MajorSubsystemVersion is not 6"
-    file_headers "\n *MinorSubsystemVersion: 1\n" "MinorSubsystemVersion is not 1"
+    file_headers "\n *MajorOperatingSystemVersion: 6\n *MinorOperatingSystemVersion: 1\n" "the OS version is not 6.1"
+    file_headers "\n *MajorSubsystemVersion: 6\n *MinorSubsystemVersion: 1\n" "the subsystem version is not 6.1"
     file_headers "${flag}DYNAMIC_BASE " "not built for ASLR (DYNAMIC_BASE)"
     file_headers "${flag}NX_COMPAT " "not marked for DEP (NX_COMPAT)"
     file_headers "${flag}TERMINAL_SERVER_AWARE " "not marked terminal-server aware"

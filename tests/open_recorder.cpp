@@ -134,12 +134,8 @@ void Misbehave(const wchar_t* given) {
     if (data == nullptr) return;
     *valueName++ = '\0';
     *data++ = '\0';
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-      RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
-                     static_cast<DWORD>(strlen(data) + 1));
-      RegCloseKey(key);
-    }
+    RegSetKeyValueA(HKEY_CURRENT_USER, keyPath, valueName, REG_SZ, data,
+                    static_cast<DWORD>(strlen(data) + 1));
   }
 }
 

@@ -169,8 +169,7 @@ void RunningProgram::ClickControl(int id) {
   GetWindowRect(control, &rect);
   const LONGLONG width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const LONGLONG height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  ASSERT_GT(width, 0);
-  ASSERT_GT(height, 0);
+  ASSERT_TRUE(width > 0 && height > 0) << "no screen";
   // The click lands on whatever is topmost there: the window comes first.
   ASSERT_TRUE(BringToForeground(window_)) << "the window did not come to the foreground";
   const LONGLONG x = (rect.left + rect.right) / 2 - GetSystemMetrics(SM_XVIRTUALSCREEN);
