@@ -30,7 +30,6 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 

@@ -5,8 +5,6 @@
 
 #include <psapi.h>
 
-#include <stddef.h>
-#include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
