@@ -49,8 +49,8 @@ HWND WaitForPromptWindow(HANDLE process, DWORD timeoutMs = 30000);
 // RunningProgram::PressKeys does so for its own window.
 void PressKeysIn(HWND window, const std::string& keys);
 
-// The process is ended by its handle if it outlives the test.
-class RunningProgram : ChildProcess {
+// A started handoff.exe, ended by its handle if it outlives the test.
+class RunningProgram : public ChildProcess {
  public:
   // Starts handoff.exe, found beside the test program unless `program` names
   // another copy, with this command-line tail (UTF-8), on the desktop that
@@ -60,17 +60,8 @@ class RunningProgram : ChildProcess {
 
   // The visible prompt window of this process, or NULL after timeoutMs.
   HWND WaitForWindow(DWORD timeoutMs = 30000);
-  using ChildProcess::Running;
-  using ChildProcess::threadId;
-  using ChildProcess::WaitForExit;
   HWND window() const {
     return window_;
-  }
-  HANDLE process() const {
-    return handle();
-  }
-  const ChildProcess& child() const {
-    return *this;
   }
 
   // Brings the window to the foreground, then presses these keys (as PressKeysIn).

@@ -56,7 +56,7 @@ size_t Occurrences(const std::string& text, const std::string& part) {
 class PromptTest : public ::testing::Test {
  protected:
   void ExpectEndsCleanly(const RunningProgram& program) {
-    ExpectEndsWithZero(program.child(), kExitTimeoutMs, "the program");
+    ExpectEndsWithZero(program, kExitTimeoutMs, "the program");
   }
   // Starts the program on these arguments, presses these keys, and expects it to end with 0.
   void RunAndPress(const std::string& arguments, const char* keys) {
@@ -186,8 +186,8 @@ TEST_F(PromptTest, WhereNoOneCanSeeItEndsAtOnceWithoutAWindowAndTouchesNoStore) 
     bool prompted = false;
     EXPECT_TRUE(WaitUntil(10000, 20,
                           [&]() {
-                            prompted = prompted ||
-                                       unseen.PromptOf(GetProcessId(program.process())) != NULL;
+                            prompted =
+                                prompted || unseen.PromptOf(GetProcessId(program.handle())) != NULL;
                             return !program.Running();
                           }))
         << given->name() << " still runs after 10 s";
@@ -302,7 +302,7 @@ TEST_F(PromptTest, TakesNoDllFromItsFolderAndGuardsItsStackWithASeededValue) {
     ASSERT_NE(started.WaitForWindow(), nullptr) << "the program did not start";
     // Windows and Wine fill a cookie left at its documented default as they
     // map the image; where they do not, the program seeds it itself.
-    const ULONG_PTR guard = StackGuardOf(started.process());
+    const ULONG_PTR guard = StackGuardOf(started.handle());
     EXPECT_NE(guard, 0u) << "no stack guard named by the load configuration";
     EXPECT_NE(guard, DefaultSecurityCookie()) << "the stack guard was never seeded";
     started.PressKeys("Return");
