@@ -12,9 +12,11 @@
 #       TURN_BIT is the build's turn-bit.pl, which turns a bit of an image over;
 #       READOBJ is llvm-readobj
 #   sign_test.sh --run LOADER PREFIX BIN
-#       runs the whole-program test that hands a list over on a signed copy of
-#       BIN/handoff.exe under Wine: the copy sits beside copies of the test and
-#       the handler it uses, and is the handoff.exe that the test starts. Then
+#       runs the whole-program test that hands a list over, from a folder of
+#       planted DLLs and with its stack guard checked, on a signed copy of
+#       BIN/handoff.exe under Wine: the copy sits beside copies of the test, the
+#       DLL and the handler it uses, and is the handoff.exe that the test
+#       starts. Then
 #       makes BIN's Inno installer again around it, signed as ./x dist signs
 #       it, and runs the installer test's Inno case, which checks that the
 #       uninstaller it installs is signed too
@@ -186,11 +188,12 @@ wine_run() {
   make_certificates
   make_token
   mkdir -p "$folder"
-  cp "$bin/handoff.exe" "$bin/window_test.exe" "$bin/open_recorder.exe" "$bin/installer_test.exe" "$folder/"
+  cp "$bin/handoff.exe" "$bin/window_test.exe" "$bin/open_recorder.exe" "$bin/installer_test.exe" \
+    "$bin/handoff_planted.dll" "$folder/"
   "$sign" "$folder/handoff.exe" >/dev/null
   signed_by_test_signer "$folder/handoff.exe"
   "$root/tools/wine-run" "$loader" "$prefix" "$folder/window_test.exe" \
-    --gtest_filter=PromptTest.EnterHandsTheListOverInOrderAndTheWindowCloses 2>&1 | tee "$work/run" || true
+    --gtest_filter=PromptTest.TakesNoDllFromItsFolderAndGuardsItsStackWithASeededValue 2>&1 | tee "$work/run" || true
   grep -q '^\[  PASSED  \] 1 test' "$work/run" || fail "the signed program did not hand its list over"
 
   # The Inno installer made as the build makes it (the file beside it holds
