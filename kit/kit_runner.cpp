@@ -271,9 +271,11 @@ int RemoveLeftovers(bool makerKeyExisted, const std::wstring& tempFolder) {
   // can be, and fails nothing.
   for (const auto& [name, isFolder] : FolderEntries(tempFolder)) {
     const std::wstring path = tempFolder + L"\\" + name;
-    // Whichever it is: each call leaves the other kind alone.
-    DeleteFileW(path.c_str());
-    RemoveFolderTree(path);
+    if (isFolder) {
+      RemoveFolderTree(path);
+    } else {
+      DeleteFileW(path.c_str());
+    }
     const bool removed = GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
     if (_wcsnicmp(name.c_str(), L"handoff-", 8) == 0) {
       Print("      left: " + Utf8(path) + (removed ? " (removed now)" : " (cannot be removed)"));
